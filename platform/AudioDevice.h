@@ -1,0 +1,43 @@
+#pragma once
+// A thin adapter over SDL2's audio: the default playback or capture device,
+// opened in callback mode at the content's rate, channel count and sample
+// kind (SDL converts for the hardware). SDL is initialised on first use.
+#include <cstdint>
+
+#include "SoundFile.h"
+
+namespace sound {
+
+// Receives SDL's callbacks on SDL's audio thread. For playback it fills
+// `bytes` bytes; for capture it takes them.
+class AudioClient {
+public:
+    virtual ~AudioClient() = default;
+    virtual void AudioCallback(std::uint8_t* data, int bytes) = 0;
+};
+
+class AudioDevice {
+public:
+    enum class Direction { Output, Input };
+
+    AudioDevice() = default;
+    ~AudioDevice();
+    AudioDevice(const AudioDevice&) = delete;
+    AudioDevice& operator=(const AudioDevice&) = delete;
+
+    // Opens the default device paused. Throws Exception saying which device is
+    // missing and SDL's reason.
+    void Open(Direction direction, int rate, int channels, SampleKind kind, int bufferFrames, AudioClient* client);
+    void Start();
+    // Stops the callbacks and releases the device. The client must not keep
+    // SDL's callback waiting, or this waits with it.
+    void Close();
+    bool IsOpen() const { return id_ != 0; }
+    // True when the device has gone away (unplugged, or its output failed).
+    bool IsLost() const;
+
+private:
+    std::uint32_t id_ = 0;
+};
+
+} // namespace sound

@@ -1,0 +1,360 @@
+#include "Forms.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QFont>
+#include <QIcon>
+#include <QMessageBox>
+#include <QWidget>
+#include <algorithm>
+#include <cstdio>
+#include <map>
+
+#include "Dialogs.h"
+#include "ExtCtrls.h"
+#include "MPlayer.h"
+#include "Resources.h"
+#include "StdCtrls.h"
+
+using formstream::Property;
+
+// Never destroyed: the toolkit must outlive every window, and a process that
+// ends takes both with it.
+TApplication* Application = new TApplication;
+
+void DispatchEvent(const std::function<void()>& handler)
+{
+    try {
+        handler();
+    } catch (const Exception& e) {
+        Application->HandleException(e);
+    } catch (...) {
+        Application->Terminate(std::current_exception());
+    }
+}
+
+// ---- TPublished
+
+TPublished& TPublished::Method(const std::string& name, TNotifyEvent handler)
+{
+    methods_.push_back({name, TMethod{std::move(handler), {}}});
+    return *this;
+}
+
+TPublished& TPublished::Method(const std::string& name, TScrollEvent handler)
+{
+    methods_.push_back({name, TMethod{{}, std::move(handler)}});
+    return *this;
+}
+
+void TPublished::Assign(const std::string& name, const std::string& className, TComponent* component) const
+{
+    for (const FieldEntry& field : fields_) {
+        if (field.name != name)
+            continue;
+        if (!field.assign(component))
+            throw Exception("The window's member " + AnsiString(name) + " cannot hold a " + AnsiString(className));
+        return;
+    }
+    throw Exception("The window has no member " + AnsiString(name));
+}
+
+std::vector<std::string> TPublished::FieldNames() const
+{
+    std::vector<std::string> names;
+    for (const FieldEntry& field : fields_)
+        names.push_back(field.name);
+    return names;
+}
+
+const TMethod& TPublished::FindMethod(const std::string& name) const
+{
+    for (const auto& [methodName, method] : methods_)
+        if (methodName == name)
+            return method;
+    throw Exception("The window has no handler " + AnsiString(name));
+}
+
+// ---- TForm
+
+class TForm::Window : public QWidget {
+public:
+    explicit Window(TForm* form) : form_(form) {}
+
+    // The definition gives the outer frame; the frame's size is known only
+    // once the window is on screen, so the client area is fitted then.
+    void FitFrame()
+    {
+        if (form_->Width <= 0 || form_->Height <= 0)
+            return;
+        const QSize frame = frameGeometry().size() - geometry().size();
+        const QSize client(std::max(1, form_->Width - frame.width()), std::max(1, form_->Height - frame.height()));
+        if (size() != client)
+            resize(client);
+    }
+
+protected:
+    bool event(QEvent* e) override
+    {
+        const bool result = QWidget::event(e);
+        if (e->type() == QEvent::Show || e->type() == QEvent::Move || e->type() == QEvent::WindowStateChange)
+            FitFrame();
+        return result;
+    }
+    void closeEvent(QCloseEvent* e) override
+    {
+        e->accept();
+        if (form_->onClose_)
+            form_->onClose_();
+    }
+
+private:
+    TForm* form_;
+};
+
+TForm::TForm(TComponent* Owner) : TComponent(Owner), window_(new Window(this))
+{
+    window_->setAutoFillBackground(true);
+}
+
+TForm::~TForm()
+{
+    DestroyComponents(); // the controls' widgets go before their window
+    delete window_;
+}
+
+QWidget* TForm::Widget() const { return window_; }
+
+void TForm::Close() { window_->close(); }
+
+void TForm::Show()
+{
+    window_->show();
+    window_->raise();
+    window_->activateWindow();
+}
+
+AnsiString TForm::Caption() const { return AnsiString(window_->windowTitle().toUtf8().toStdString()); }
+
+void TForm::SetProperty(const Property& p)
+{
+    const std::string& n = p.name;
+    if (n == "Left" || n == "Top") {
+        (n == "Left" ? Left : Top) = IntValue(p);
+        window_->move(Left, Top);
+    } else if (n == "Width" || n == "Height") {
+        const int value = IntValue(p);
+        if (value < 1 || value > 100000)
+            throw Exception("Property " + AnsiString(n) + " is out of range");
+        (n == "Width" ? Width : Height) = value;
+        window_->resize(Width, Height);
+    } else if (n == "Caption") {
+        window_->setWindowTitle(QString::fromUtf8(TextValue(p).c_str()));
+    } else if (n == "Color") {
+        const std::string color = IdentValue(p);
+        if (color != "clBtnFace" && color != "clWindow")
+            throw Exception("Property Color has an unknown colour " + AnsiString(color));
+        QPalette palette = window_->palette();
+        palette.setColor(QPalette::Window,
+                         QApplication::palette().color(color == "clBtnFace" ? QPalette::Button : QPalette::Base));
+        window_->setPalette(palette);
+    } else if (n == "PixelsPerInch" || n == "TextHeight") {
+        (void)IntValue(p); // the design's screen; sizes are in pixels already
+    } else if (n == "OldCreateOrder") {
+        (void)BoolValue(p);
+    } else if (!Font.Set(p)) {
+        TComponent::SetProperty(p);
+    }
+}
+
+namespace {
+
+using Factory = TComponent* (*)(TComponent* owner);
+
+template <class T>
+TComponent* Make(TComponent* owner)
+{
+    return new T(owner);
+}
+
+Factory FindClass(const std::string& name)
+{
+    static const std::map<std::string, Factory> classes = {
+        {"TButton", &Make<TButton>},       {"TEdit", &Make<TEdit>},
+        {"TLabel", &Make<TLabel>},         {"TScrollBar", &Make<TScrollBar>},
+        {"TTimer", &Make<TTimer>},         {"TOpenDialog", &Make<TOpenDialog>},
+        {"TSaveDialog", &Make<TSaveDialog>}, {"TMediaPlayer", &Make<TMediaPlayer>},
+    };
+    const auto found = classes.find(name);
+    return found == classes.end() ? nullptr : found->second;
+}
+
+bool IsEvent(const std::string& property)
+{
+    return property.size() > 2 && property.compare(0, 2, "On") == 0 && std::isupper(static_cast<unsigned char>(property[2]));
+}
+
+void Apply(TComponent* component, const Property& p, const TPublished& published)
+{
+    if (!IsEvent(p.name))
+        return component->SetProperty(p);
+    if (p.value.type != formstream::Value::Type::Identifier)
+        throw Exception("Event " + AnsiString(p.name) + " must name a handler");
+    component->SetEvent(p.name, published.FindMethod(p.value.text));
+}
+
+std::string Where(const std::string& resource, std::size_t offset)
+{
+    return "Cannot build the window from resource " + resource + " (byte " + std::to_string(offset) + "): ";
+}
+
+} // namespace
+
+void TForm::ReadForm(const std::string& className, const std::string& resourceName, const TPublished& published)
+{
+    const formstream::Object root = formstream::ReadBinary(LoadResource(resourceName), resourceName);
+    if (root.className != className)
+        throw Exception(Where(resourceName, root.where) + "it describes a " + AnsiString(root.className) + ", not a " +
+                        AnsiString(className));
+    Name = root.name;
+    for (const Property& p : root.properties) {
+        try {
+            Apply(this, p, published);
+        } catch (const Exception& e) {
+            throw Exception(Where(resourceName, p.where) + Name + "." + AnsiString(p.name) + ": " + e.Message);
+        }
+    }
+
+    std::vector<TControl*> controls;
+    std::vector<std::string> created;
+    for (const formstream::Object& child : root.children) {
+        if (std::find(created.begin(), created.end(), child.name) != created.end())
+            throw Exception(Where(resourceName, child.where) + "a second component named " + AnsiString(child.name));
+        created.push_back(child.name);
+        const Factory make = FindClass(child.className);
+        if (!make)
+            throw Exception(Where(resourceName, child.where) + "unknown class " + AnsiString(child.className) +
+                            " of " + AnsiString(child.name));
+        TComponent* component = make(this);
+        component->Name = child.name;
+        try {
+            published.Assign(child.name, child.className, component);
+        } catch (const Exception& e) {
+            throw Exception(Where(resourceName, child.where) + e.Message);
+        }
+        if (!child.children.empty())
+            throw Exception(Where(resourceName, child.where) + AnsiString(child.name) + " cannot hold other components");
+        auto* control = dynamic_cast<TControl*>(component);
+        if (control) {
+            control->Widget()->setParent(window_);
+            controls.push_back(control);
+        }
+        for (const Property& p : child.properties) {
+            try {
+                Apply(component, p, published);
+            } catch (const Exception& e) {
+                throw Exception(Where(resourceName, p.where) + AnsiString(child.name) + "." + AnsiString(p.name) +
+                                ": " + e.Message);
+            }
+        }
+    }
+
+    for (const std::string& member : published.FieldNames())
+        if (std::find(created.begin(), created.end(), member) == created.end())
+            throw Exception("Cannot build the window from resource " + AnsiString(resourceName) +
+                            ": it has no component " + AnsiString(member));
+
+    ApplyFont(window_, Font);
+    for (TControl* control : controls)
+        control->Loaded(Font);
+
+    // Tab follows the definition's TabOrder numbers, not the creation order.
+    std::vector<TControl*> tabStops;
+    std::copy_if(controls.begin(), controls.end(), std::back_inserter(tabStops),
+                 [](TControl* c) { return c->TabOrder >= 0; });
+    std::stable_sort(tabStops.begin(), tabStops.end(), [](TControl* a, TControl* b) { return a->TabOrder < b->TabOrder; });
+    for (std::size_t i = 1; i < tabStops.size(); ++i)
+        QWidget::setTabOrder(tabStops[i - 1]->Widget(), tabStops[i]->Widget());
+    if (!tabStops.empty())
+        tabStops.front()->Widget()->setFocus();
+}
+
+// ---- TApplication
+
+TApplication::TApplication() : TComponent(nullptr) {}
+
+TApplication::~TApplication() = default;
+
+void TApplication::Initialize()
+{
+    if (!QApplication::instance()) {
+        // Built from the program's name alone: no command-line argument,
+        // the toolkit's own included, has any effect.
+        static int argc = 1;
+        static char name[] = "recorder";
+        static char* argv[] = {name, nullptr};
+        ownQt_ = std::make_unique<QApplication>(argc, argv);
+    }
+    QApplication::setQuitOnLastWindowClosed(false);
+    // The design's face; where it is missing, the nearest sans face stands in.
+    QFont::insertSubstitutions("MS Sans Serif", {"Microsoft Sans Serif", "Liberation Sans", "Arial", "DejaVu Sans"});
+    const QIcon icon(":/MAINICON");
+    if (!icon.isNull())
+        QApplication::setWindowIcon(icon);
+}
+
+void TApplication::AddForm(TForm* form)
+{
+    if (mainForm_)
+        return;
+    mainForm_ = form;
+    form->onClose_ = [] { QCoreApplication::exit(0); };
+}
+
+void TApplication::Run()
+{
+    if (!mainForm_)
+        return;
+    mainForm_->Show();
+    QApplication::exec();
+    // The windows go now, while the toolkit is fully alive.
+    mainForm_ = nullptr;
+    DestroyComponents();
+    if (pendingError_) {
+        std::exception_ptr error = pendingError_;
+        pendingError_ = nullptr;
+        std::rethrow_exception(error);
+    }
+}
+
+void TApplication::ShowException(const Exception* E)
+{
+    const QString message = QString::fromUtf8(E ? E->Message.c_str() : "");
+    if (!QApplication::instance()) {
+        std::fprintf(stderr, "%s\n", message.toUtf8().constData());
+        return;
+    }
+    QMessageBox box(QMessageBox::Critical, QString::fromUtf8(Title.c_str()), message, QMessageBox::Ok,
+                    QApplication::activeWindow());
+    box.exec();
+}
+
+void TApplication::HandleException(const Exception& E)
+{
+    if (OnException) {
+        try {
+            OnException(this, E);
+        } catch (...) {
+            Terminate(std::current_exception());
+        }
+    } else {
+        ShowException(&E);
+    }
+}
+
+void TApplication::Terminate(std::exception_ptr error)
+{
+    if (!pendingError_)
+        pendingError_ = error;
+    QCoreApplication::exit(0);
+}

@@ -1,0 +1,57 @@
+#pragma once
+// The media player control: a bar of transport buttons over a sound engine
+// that plays and records through the system's default audio devices. It is
+// the program's only access to sound. Every call runs on the GUI thread and
+// returns at once; sound moves inside the control. Positions and lengths are
+// milliseconds.
+#include <memory>
+
+#include "Controls.h"
+
+enum TMPDeviceTypes {
+    dtAutoSelect, dtAVIVideo, dtCDAudio, dtDAT, dtDigitalVideo, dtMMMovie, dtOther,
+    dtOverlay, dtScanner, dtSequencer, dtVCR, dtVideodisc, dtWaveAudio
+};
+
+class TMediaPlayer : public TControl {
+public:
+    explicit TMediaPlayer(TComponent* Owner);
+    ~TMediaPlayer() override;
+
+    AnsiString FileName() const;
+    void SetFileName(const AnsiString& name); // does not reopen anything
+    TMPDeviceTypes DeviceType() const;
+    void SetDeviceType(TMPDeviceTypes type);
+
+    void Open();
+    void Close();
+    void Play();
+    void StartRecording();
+    void Stop();
+    void Save();
+
+    int Position() const;
+    void SetPosition(int ms);
+    int From() const;
+    void SetFrom(int ms);
+    int To() const;
+    void SetTo(int ms);
+    int TrackLength(int track) const;
+
+    // A stored option with no effect on what the control does.
+    bool Notify = false;
+
+    void SetProperty(const formstream::Property& p) override;
+
+    // The transport bar's buttons, left to right: play, pause, stop, to
+    // start, to end, step back, step forward, record, eject. A button is
+    // enabled when it can act in the current state; pressing an enabled one
+    // does what its glyph shows, and an Exception it raises is shown.
+    static constexpr int ButtonCount = 9;
+    bool ButtonEnabled(int button) const;
+    void PressButton(int button);
+
+private:
+    class Impl;
+    std::unique_ptr<Impl> impl_;
+};

@@ -1,0 +1,6 @@
+#pragma once
+// Named resources embedded in the program (the form definitions, the icon).
+#include <string>
+
+// The bytes of the resource `name`; throws an Exception when there is none.
+std::string LoadResource(const std::string& name);

@@ -1,0 +1,93 @@
+#pragma once
+// A thin adapter over libsndfile: sound files opened for reading with only
+// their header read, read and written a block of frames at a time in one of
+// the sample kinds the engine moves around, and written either to a path or
+// through an output the caller provides (for an atomic replace).
+#include <cstdint>
+#include <filesystem>
+#include <string>
+
+struct sf_private_tag;
+
+namespace sound {
+
+// How samples are held in memory between a file and a sound device. Every
+// file is read in the kind that carries its samples exactly: up to 16-bit
+// integer formats as 16-bit, 24 and 32-bit integer formats as 32-bit, the rest
+// (floating point, lossy codecs) as 32-bit float. F64 is used only to copy
+// floating-point content from file to file.
+enum class SampleKind { S16, S32, F32, F64 };
+int BytesPerSample(SampleKind kind);
+
+struct Format {
+    int rate = 0;
+    int channels = 0;
+    int sfFormat = 0; // libsndfile major format | subtype | endianness
+};
+
+// The kind in which a file of this libsndfile format is read and played.
+SampleKind KindOf(int sfFormat);
+// The WAV format a recording into content of this format is kept in: the same
+// sample format where WAV can hold it, otherwise one that holds the kind.
+int RecordingFormatFor(int sfFormat);
+bool IsWavFamily(int sfFormat);
+// The most frames a WAV file of this format can hold (its sizes are 32-bit).
+std::int64_t WavFrameLimit(const Format& format);
+
+// Where a file written through SoundFile::Create(Output&...) goes.
+class Output {
+public:
+    virtual ~Output() = default;
+    virtual std::int64_t Size() = 0;
+    virtual std::int64_t Seek(std::int64_t offset, int whence) = 0; // SEEK_SET/CUR/END; new offset or -1
+    virtual std::int64_t Read(void* data, std::int64_t bytes) = 0;
+    virtual std::int64_t Write(const void* data, std::int64_t bytes) = 0;
+    virtual std::int64_t Tell() = 0;
+};
+
+class SoundFile {
+public:
+    SoundFile() = default;
+    ~SoundFile();
+    SoundFile(SoundFile&& other) noexcept;
+    SoundFile& operator=(SoundFile&& other) noexcept;
+    SoundFile(const SoundFile&) = delete;
+    SoundFile& operator=(const SoundFile&) = delete;
+
+    // Reads the header of a sound file. Throws Exception naming the file and
+    // the reason when it is missing, unreadable, empty, a directory or not a
+    // sound file libsndfile knows.
+    static SoundFile OpenRead(const std::filesystem::path& path);
+    // Creates (truncates) a file at `path`. With `headerAlwaysCurrent` the
+    // header is rewritten after every write, so the file is a valid sound file
+    // at any moment. Throws Exception naming the file and the reason.
+    static SoundFile Create(const std::filesystem::path& path, const Format& format, bool headerAlwaysCurrent);
+    // Writes a file into `output`. On failure returns no file and sets
+    // `error` to the reason.
+    static SoundFile Create(Output& output, const Format& format, std::string& error);
+
+    explicit operator bool() const { return file_ != nullptr; }
+    const Format& format() const { return format_; }
+    std::int64_t Frames() const { return frames_; }
+
+    // Each returns the number of frames moved; fewer than asked means end of
+    // file or an error (see Error()).
+    std::int64_t Read(SampleKind kind, void* data, std::int64_t frames);
+    std::int64_t Write(SampleKind kind, const void* data, std::int64_t frames);
+    bool Seek(std::int64_t frame);
+    // Whether the last read or write failed (rather than reaching the end),
+    // and why.
+    bool Failed() const;
+    std::string Error() const;
+
+    // Finishes the file (final header) and releases it. Returns false, with
+    // the reason in `error`, when libsndfile reports a failure.
+    bool Close(std::string* error = nullptr);
+
+private:
+    sf_private_tag* file_ = nullptr;
+    Format format_;
+    std::int64_t frames_ = 0;
+};
+
+} // namespace sound

@@ -1,0 +1,222 @@
+#include "StdCtrls.h"
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QKeyEvent>
+#include <QMouseEvent>
+#include <QPushButton>
+#include <QScrollBar>
+
+#include "Exception.h"
+
+using formstream::Property;
+
+namespace {
+
+QString ToQt(const AnsiString& text) { return QString::fromUtf8(text.c_str(), text.Length()); }
+AnsiString FromQt(const QString& text) { return AnsiString(text.toUtf8().toStdString()); }
+
+QPushButton* Button(QWidget* w) { return static_cast<QPushButton*>(w); }
+QLineEdit* LineEdit(QWidget* w) { return static_cast<QLineEdit*>(w); }
+QLabel* Label(QWidget* w) { return static_cast<QLabel*>(w); }
+
+} // namespace
+
+// ---- TButton
+
+TButton::TButton(TComponent* Owner) : TControl(Owner, new QPushButton)
+{
+    QObject::connect(Button(widget_), &QPushButton::clicked, [this] {
+        if (OnClick)
+            DispatchEvent([this] { OnClick(this); });
+    });
+}
+
+AnsiString TButton::Caption() const { return FromQt(Button(widget_)->text()); }
+void TButton::SetCaption(const AnsiString& caption) { Button(widget_)->setText(ToQt(caption)); }
+
+void TButton::SetProperty(const Property& p)
+{
+    if (p.name == "Caption")
+        SetCaption(TextValue(p));
+    else
+        TControl::SetProperty(p);
+}
+
+void TButton::SetEvent(const std::string& event, const TMethod& handler)
+{
+    if (event != "OnClick")
+        return TControl::SetEvent(event, handler);
+    if (!handler.notify)
+        throw Exception("The handler bound to " + Name + ".OnClick does not take a click");
+    OnClick = handler.notify;
+}
+
+// ---- TEdit
+
+TEdit::TEdit(TComponent* Owner) : TControl(Owner, new QLineEdit) {}
+
+AnsiString TEdit::GetText() const { return FromQt(LineEdit(widget_)->text()); }
+void TEdit::SetText(const AnsiString& text) { LineEdit(widget_)->setText(ToQt(text)); }
+
+void TEdit::SetProperty(const Property& p)
+{
+    if (p.name == "Text")
+        SetText(TextValue(p));
+    else
+        TControl::SetProperty(p);
+}
+
+// ---- TLabel
+
+TLabel::TLabel(TComponent* Owner) : TControl(Owner, new QLabel)
+{
+    widget_->setFocusPolicy(Qt::NoFocus);
+}
+
+AnsiString TLabel::GetText() const { return FromQt(Label(widget_)->text()); }
+
+void TLabel::SetText(const AnsiString& caption)
+{
+    Label(widget_)->setText(ToQt(caption));
+    widget_->adjustSize();
+}
+
+void TLabel::SetProperty(const Property& p)
+{
+    if (p.name == "Caption")
+        SetText(TextValue(p));
+    else
+        TControl::SetProperty(p);
+}
+
+void TLabel::Loaded(const TFontSpec& parentFont)
+{
+    TControl::Loaded(parentFont);
+    widget_->adjustSize(); // the font is known only now
+}
+
+// ---- TScrollBar
+
+class TScrollBar::Bar : public QScrollBar {
+public:
+    explicit Bar(TScrollBar* owner) : QScrollBar(Qt::Horizontal), owner_(owner)
+    {
+        setRange(0, 100);
+        setSingleStep(1);
+        setPageStep(1);
+        setFocusPolicy(Qt::StrongFocus);
+        connect(this, &QAbstractSlider::actionTriggered, [this](int action) { OnAction(action); });
+        connect(this, &QAbstractSlider::sliderReleased, [this] { Notify(scPosition); });
+    }
+
+protected:
+    // Keys act as on a scroll bar, whatever the slider's own conventions:
+    // right, down and Page Down move towards the maximum.
+    void keyPressEvent(QKeyEvent* e) override
+    {
+        SliderAction action = SliderNoAction;
+        switch (e->key()) {
+        case Qt::Key_Left: case Qt::Key_Up: action = SliderSingleStepSub; break;
+        case Qt::Key_Right: case Qt::Key_Down: action = SliderSingleStepAdd; break;
+        case Qt::Key_PageUp: action = SliderPageStepSub; break;
+        case Qt::Key_PageDown: action = SliderPageStepAdd; break;
+        case Qt::Key_Home: action = SliderToMinimum; break;
+        case Qt::Key_End: action = SliderToMaximum; break;
+        default: return QScrollBar::keyPressEvent(e);
+        }
+        triggerAction(action);
+        e->accept();
+    }
+    void mousePressEvent(QMouseEvent* e) override
+    {
+        actedSincePress_ = false;
+        QScrollBar::mousePressEvent(e);
+    }
+    void mouseReleaseEvent(QMouseEvent* e) override
+    {
+        QScrollBar::mouseReleaseEvent(e);
+        if (actedSincePress_)
+            Notify(scEndScroll);
+        actedSincePress_ = false;
+    }
+
+private:
+    void OnAction(int action)
+    {
+        switch (action) {
+        case SliderSingleStepSub: return Notify(scLineUp);
+        case SliderSingleStepAdd: return Notify(scLineDown);
+        case SliderPageStepSub: return Notify(scPageUp);
+        case SliderPageStepAdd: return Notify(scPageDown);
+        case SliderToMinimum: return Notify(scTop);
+        case SliderToMaximum: return Notify(scBottom);
+        case SliderMove: return Notify(scTrack);
+        default: return;
+        }
+    }
+
+    void Notify(TScrollCode code)
+    {
+        actedSincePress_ = true;
+        if (!owner_->OnScroll)
+            return;
+        DispatchEvent([this, code] {
+            int proposed = sliderPosition();
+            owner_->OnScroll(owner_, code, proposed);
+            if (proposed != sliderPosition())
+                setSliderPosition(proposed);
+        });
+    }
+
+    TScrollBar* owner_;
+    bool actedSincePress_ = false;
+};
+
+TScrollBar::TScrollBar(TComponent* Owner) : TControl(Owner, nullptr)
+{
+    bar_ = new Bar(this);
+    widget_ = bar_;
+}
+
+int TScrollBar::Min() const { return bar_->minimum(); }
+int TScrollBar::Max() const { return bar_->maximum(); }
+
+void TScrollBar::SetMax(int max)
+{
+    // A maximum below the minimum would move the minimum; keep the range
+    // starting where it does.
+    bar_->setMaximum(std::max(max, bar_->minimum()));
+}
+
+// During a scroll notification this is the proposed position, so a handler
+// sees where the user moved the bar.
+int TScrollBar::Position() const { return bar_->sliderPosition(); }
+
+void TScrollBar::SetPosition(int position)
+{
+    bar_->setValue(std::clamp(position, bar_->minimum(), bar_->maximum()));
+}
+
+void TScrollBar::SetProperty(const Property& p)
+{
+    if (p.name == "Max")
+        SetMax(IntValue(p));
+    else if (p.name == "Min")
+        bar_->setMinimum(std::min(IntValue(p), bar_->maximum()));
+    else if (p.name == "Position")
+        SetPosition(IntValue(p));
+    else if (p.name == "PageSize")
+        (void)IntValue(p); // the thumb keeps the style's size
+    else
+        TControl::SetProperty(p);
+}
+
+void TScrollBar::SetEvent(const std::string& event, const TMethod& handler)
+{
+    if (event != "OnScroll")
+        return TControl::SetEvent(event, handler);
+    if (!handler.scroll)
+        throw Exception("The handler bound to " + Name + ".OnScroll does not take a scroll notification");
+    OnScroll = handler.scroll;
+}

@@ -1,0 +1,73 @@
+#!/usr/bin/env bash
+# The real program in a real X server: its window's place and size, Exit,
+# a recording made by clicking Record and Stop, and a screenshot kept in
+# artefacts/ to look at.
+set -u
+recorder=$1
+here=$(pwd)
+art="$here/artefacts"
+mkdir -p "$art"
+work=$(mktemp -d "${TMPDIR:-/tmp}/recorder desktop.XXXXXX") # a name with a space
+trap 'kill $xvfb_pid 2>/dev/null; rm -rf "$work"' EXIT
+fail=0
+say() { echo "$@"; }
+bad() { echo "FAIL: $*"; fail=1; }
+
+# A private X server on a free display.
+exec 3< <(Xvfb -displayfd 1 -screen 0 1280x1024x24 -nolisten tcp 2>/dev/null)
+xvfb_pid=$!
+read -r -t 10 display <&3 || { echo "FAIL: Xvfb did not start"; exit 1; }
+export DISPLAY=":$display"
+
+cp "$(dirname "$0")/../../scripts/test1.wav" "$work/test1.wav"
+sox -n -r 44100 -c 2 -b 16 -e signed -t raw "$work/mic.raw" synth 4 sine 440 vol 0.5
+export SDL_AUDIODRIVER=disk SDL_DISKAUDIOFILEIN="$work/mic.raw" SDL_DISKAUDIOFILE=/dev/null
+unset QT_QPA_PLATFORM
+
+start() { # starts the program in the working folder with stray arguments
+  (cd "$work" && exec "$recorder" --help -platform none foo) &
+  pid=$!
+  wid=$(xdotool search --sync --onlyvisible --name '^Form1$' 2>/dev/null | head -1)
+  sleep 0.5
+}
+click() { xdotool mousemove "$1" "$2" click 1; }
+exits_within() { # seconds: waits for the program, checks exit code 0
+  local t=0
+  while kill -0 "$pid" 2>/dev/null; do
+    sleep 0.1; t=$((t + 1))
+    [ $t -gt $(( $1 * 10 )) ] && { bad "still running after $1 s"; kill "$pid"; return; }
+  done
+  wait "$pid"; local rc=$?
+  [ $rc -eq 0 ] || bad "exit code $rc"
+}
+
+# 1. Place and size of the window, with arguments that must change nothing.
+start
+geometry=$(xwininfo -id "$wid" | awk '/Absolute upper-left X/{x=$4} /Absolute upper-left Y/{y=$4} /Width:/{w=$2} /Height:/{h=$2} END{print x, y, w, h}')
+[ "$geometry" = "212 146 870 640" ] && say "ok window at 212,146 size 870x640" || bad "window geometry $geometry"
+import -window root "$art/window.png"
+# Exit sits at client (640, 472) size 97 x 41.
+click $((212 + 640 + 48)) $((146 + 472 + 20))
+exits_within 1 && say "ok Exit ends the program with code 0"
+
+# 2. Record a second from the disk driver's microphone, then Stop.
+start
+click $((212 + 208 + 44)) $((146 + 472 + 20))   # Record
+sleep 1.3
+import -window root "$art/recording.png"
+click $((212 + 424 + 44)) $((146 + 472 + 20))   # Stop
+sleep 0.5
+if soxi "$work/Temp.wav" >/dev/null 2>&1; then
+  seconds=$(soxi -D "$work/Temp.wav")
+  say "ok Temp.wav is a valid WAV of $seconds s"
+  awk -v s="$seconds" 'BEGIN{exit !(s >= 0.8 && s <= 3)}' || bad "recording length $seconds s"
+  rms=$(sox "$work/Temp.wav" -n stat 2>&1 | awk '/RMS +amplitude/{print $3}')
+  awk -v r="$rms" 'BEGIN{exit !(r > 0.3)}' || bad "recording holds no tone (RMS $rms)"
+else
+  bad "no valid Temp.wav after Record and Stop"
+fi
+cmp -s "$work/test1.wav" "$(dirname "$0")/../../scripts/test1.wav" || bad "test1.wav changed"
+ls -A "$work" | grep -v -e '^test1.wav$' -e '^Temp.wav$' -e '^mic.raw$' && bad "stray files in the working folder"
+click $((212 + 640 + 48)) $((146 + 472 + 20))   # Exit
+exits_within 2
+exit $fail

@@ -1,0 +1,189 @@
+// The component layer's contracts, and how the form reader fails on a bad
+// definition, on the offscreen platform.
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QScrollBar>
+#include <QtTest>
+
+#include "ExtCtrls.h"
+#include "Forms.h"
+#include "StdCtrls.h"
+
+namespace {
+
+class TProbeForm : public TForm {
+public:
+    TButton* Button = nullptr;
+    TScrollBar* Bar = nullptr;
+    std::vector<std::pair<TScrollCode, int>> scrolls;
+    int clicks = 0;
+    bool failNextClick = false;
+
+    TProbeForm(const std::string& resource) : TForm(Application)
+    {
+        ReadForm("TProbeForm", resource,
+                 TPublished()
+                     .Field("Button", Button)
+                     .Field("Bar", Bar)
+                     .Method("ButtonClick", TNotifyEvent([this](TObject*) {
+                                 ++clicks;
+                                 if (failNextClick) {
+                                     failNextClick = false;
+                                     throw Exception("The click failed");
+                                 }
+                             }))
+                     .Method("BarScroll", TScrollEvent([this](TObject*, TScrollCode code, int& pos) {
+                                 scrolls.push_back({code, pos});
+                             })));
+    }
+};
+
+} // namespace
+
+class ComponentTests : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase() { Application->Initialize(); }
+
+    void timerPeriods()
+    {
+        TTimer timer(nullptr);
+        QCOMPARE(timer.Interval(), 1000u);
+        QVERIFY(timer.Enabled());
+        QVERIFY(timer.Active());
+
+        int ticks = 0;
+        timer.OnTimer = [&](TObject*) { ++ticks; };
+        timer.SetInterval(10);
+        QTRY_VERIFY(ticks >= 3);
+
+        timer.SetInterval(0);
+        QVERIFY(!timer.Active());
+        const int stoppedAt = ticks;
+        QTest::qWait(60);
+        QCOMPARE(ticks, stoppedAt);
+
+        timer.SetInterval(10);
+        QTRY_VERIFY(ticks >= stoppedAt + 3);
+    }
+
+    void timerDropsTicksWhileItsHandlerRuns()
+    {
+        TTimer timer(nullptr);
+        int entered = 0, nested = 0;
+        bool inside = false;
+        timer.OnTimer = [&](TObject*) {
+            nested += inside;
+            ++entered;
+            if (entered == 1) {
+                inside = true;
+                QTest::qWait(80); // an error box would spin the loop like this
+                inside = false;
+            }
+        };
+        timer.SetInterval(5);
+        QTRY_VERIFY(entered >= 3);
+        QCOMPARE(nested, 0);
+    }
+
+    void scrollBarDefaultsAndClamping()
+    {
+        TScrollBar bar(nullptr);
+        QCOMPARE(bar.Min(), 0);
+        QCOMPARE(bar.Max(), 100);
+        QCOMPARE(bar.Position(), 0);
+        bar.SetPosition(250);
+        QCOMPARE(bar.Position(), 100);
+        bar.SetPosition(-5);
+        QCOMPARE(bar.Position(), 0);
+        bar.SetMax(0);
+        QCOMPARE(bar.Max(), 0);
+        bar.SetPosition(7);
+        QCOMPARE(bar.Position(), 0);
+        bar.SetMax(-10); // never moves the minimum
+        QCOMPARE(bar.Min(), 0);
+    }
+
+    void scrollNotificationsOncePerActionWithCode()
+    {
+        TProbeForm form("FORM_GOOD");
+        form.Show();
+        QWidget* bar = form.Bar->Widget();
+        bar->setFocus();
+
+        QTest::keyClick(bar, Qt::Key_Right);
+        QTest::keyClick(bar, Qt::Key_PageDown);
+        QTest::keyClick(bar, Qt::Key_End);
+        QTest::keyClick(bar, Qt::Key_Home);
+        QCOMPARE(form.scrolls.size(), size_t(4));
+        QCOMPARE(form.scrolls[0].first, scLineDown);
+        QCOMPARE(form.scrolls[0].second, 1); // the proposed position
+        QCOMPARE(form.scrolls[1].first, scPageDown);
+        QCOMPARE(form.scrolls[2].first, scBottom);
+        QCOMPARE(form.scrolls[2].second, 100);
+        QCOMPARE(form.scrolls[3].first, scTop);
+        QCOMPARE(form.Bar->Position(), 0);
+
+        // A click on the right arrow: one line step, then the end of scrolling.
+        form.scrolls.clear();
+        QTest::mouseClick(bar, Qt::LeftButton, {}, QPoint(bar->width() - 3, bar->height() / 2));
+        QVERIFY(form.scrolls.size() >= 2);
+        QCOMPARE(form.scrolls.front().first, scLineDown);
+        QCOMPARE(form.scrolls.back().first, scEndScroll);
+    }
+
+    void labelGrowsWithItsCaption()
+    {
+        TLabel label(nullptr);
+        label.SetText("-2147483648");
+        auto* widget = static_cast<QLabel*>(label.Widget());
+        QVERIFY(widget->width() >= widget->sizeHint().width());
+        QCOMPARE(label.GetText(), AnsiString("-2147483648"));
+    }
+
+    void handlerExceptionIsShownAndTheFormGoesOn()
+    {
+        std::vector<std::string> shown;
+        Application->OnException = [&](TObject*, const Exception& e) { shown.push_back(e.Message.str()); };
+        TProbeForm form("FORM_GOOD");
+        form.failNextClick = true;
+        QTest::mouseClick(form.Button->Widget(), Qt::LeftButton);
+        QTest::mouseClick(form.Button->Widget(), Qt::LeftButton);
+        Application->OnException = nullptr;
+        QCOMPARE(form.clicks, 2);
+        QCOMPARE(shown, std::vector<std::string>{"The click failed"});
+    }
+
+    void badDefinitionsFailConstructionSayingWhatAndWhere_data()
+    {
+        QTest::addColumn<QString>("resource");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("unknown class") << "FORM_UNKNOWN_CLASS" << "unknown class TFancyButton";
+        QTest::newRow("unknown property") << "FORM_UNKNOWN_PROPERTY" << "Button.Colour";
+        QTest::newRow("unknown component") << "FORM_UNKNOWN_COMPONENT" << "no member Knob";
+        QTest::newRow("unknown handler") << "FORM_UNKNOWN_HANDLER" << "no handler ButtonPressed";
+        QTest::newRow("wrong value type") << "FORM_WRONG_TYPE" << "Left: Property Left takes an integer";
+        QTest::newRow("wrong handler kind") << "FORM_WRONG_HANDLER" << "OnClick does not take a click";
+        QTest::newRow("missing resource") << "FORM_NONE" << "no resource FORM_NONE";
+    }
+
+    void badDefinitionsFailConstructionSayingWhatAndWhere()
+    {
+        QFETCH(QString, resource);
+        QFETCH(QString, expected);
+        try {
+            TProbeForm form(resource.toStdString());
+            QFAIL("construction succeeded");
+        } catch (const Exception& e) {
+            const QString message = QString::fromUtf8(e.Message.c_str());
+            QVERIFY2(message.contains(expected), qPrintable(message));
+            if (resource != "FORM_NONE")
+                QVERIFY2(message.contains("byte") || message.contains("component"), qPrintable(message));
+        }
+    }
+};
+
+QTEST_MAIN(ComponentTests)
+#include "test_components.moc"
