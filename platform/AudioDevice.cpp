@@ -51,15 +51,15 @@ void AudioDevice::Open(Direction direction, int rate, int channels, SampleKind k
 {
     Close();
     InitAudio(direction);
+    if (channels > 255)
+        throw Exception(AnsiString(Missing(direction)) + "too many channels");
     SDL_AudioSpec wanted{};
     wanted.freq = rate;
     wanted.format = SdlFormat(kind);
-    wanted.channels = static_cast<Uint8>(channels > 255 ? 255 : channels);
+    wanted.channels = static_cast<Uint8>(channels);
     wanted.samples = static_cast<Uint16>(bufferFrames);
     wanted.callback = Trampoline;
     wanted.userdata = client;
-    if (channels > 255)
-        throw Exception(AnsiString(Missing(direction)) + "too many channels");
     SDL_AudioSpec obtained{};
     SDL_AudioDeviceID id =
         SDL_OpenAudioDevice(nullptr, direction == Direction::Input ? 1 : 0, &wanted, &obtained, 0);

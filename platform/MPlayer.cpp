@@ -54,11 +54,7 @@ class TransportBar : public QWidget {
 public:
     TMediaPlayer* player = nullptr;
 
-    TransportBar()
-    {
-        setFocusPolicy(Qt::StrongFocus);
-        setAttribute(Qt::WA_OpaquePaintEvent, false);
-    }
+    TransportBar() { setFocusPolicy(Qt::StrongFocus); }
 
     QRect ButtonRect(int i) const
     {
@@ -73,7 +69,6 @@ public:
                 return i;
         return -1;
     }
-    int Marked() const { return marked_; }
 
 protected:
     void paintEvent(QPaintEvent*) override;
@@ -140,7 +135,7 @@ protected:
 
 private:
     void Press(int button);
-    void DrawGlyph(QPainter& p, int button, const QRect& r, const QColor& ink) const;
+    void DrawGlyph(QPainter& p, int button, const QRect& r, bool enabled) const;
 
     int marked_ = 0;
     int down_ = -1;
@@ -249,8 +244,6 @@ void TMediaPlayer::Play()
 
 void TMediaPlayer::StartRecording()
 {
-    if (impl_->engine.GetState() == SoundEngine::State::Closed)
-        throw Exception("Nothing is open to record into.");
     try {
         impl_->engine.StartRecording(impl_->ToFrames(impl_->from), impl_->fileName.str());
     } catch (...) {
@@ -387,8 +380,7 @@ void TransportBar::paintEvent(QPaintEvent*)
             option.state = (option.state & ~QStyle::State_Raised) | QStyle::State_Sunken;
         style()->drawControl(QStyle::CE_PushButtonBevel, &option, &p, this);
 
-        const QColor ink = palette().color(enabled ? QPalette::Active : QPalette::Disabled, QPalette::ButtonText);
-        DrawGlyph(p, i, r.translated(i == down_ ? QPoint(1, 1) : QPoint()), ink);
+        DrawGlyph(p, i, r.translated(i == down_ ? QPoint(1, 1) : QPoint()), enabled);
         if (hasFocus() && i == marked_) {
             QPen pen(palette().color(QPalette::ButtonText), 1, Qt::DotLine);
             p.setPen(pen);
@@ -398,8 +390,9 @@ void TransportBar::paintEvent(QPaintEvent*)
     }
 }
 
-void TransportBar::DrawGlyph(QPainter& p, int button, const QRect& r, const QColor& ink) const
+void TransportBar::DrawGlyph(QPainter& p, int button, const QRect& r, bool enabled) const
 {
+    const QColor ink = palette().color(enabled ? QPalette::Active : QPalette::Disabled, QPalette::ButtonText);
     const qreal size = std::min(r.width(), r.height()) * 0.42;
     const QPointF c = QRectF(r).center();
     const qreal h = size / 2; // half the glyph's height
@@ -447,14 +440,10 @@ void TransportBar::DrawGlyph(QPainter& p, int button, const QRect& r, const QCol
         triangle(c.x() - w / 2, w / 2, true);
         triangle(c.x(), w / 2, true);
         break;
-    case btRecord: {
-        const QColor red = isEnabled() && ink == palette().color(QPalette::Active, QPalette::ButtonText)
-                               ? QColor(200, 0, 0)
-                               : ink;
-        p.setBrush(red);
+    case btRecord:
+        p.setBrush(enabled ? QColor(200, 0, 0) : ink);
         p.drawEllipse(c, h * 0.8, h * 0.8);
         break;
-    }
     case btEject: {
         QPainterPath path;
         path.moveTo(c.x() - h, c.y() + h * 0.15);

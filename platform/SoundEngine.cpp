@@ -33,6 +33,10 @@ constexpr auto kIdleAfterEnd = std::chrono::milliseconds(50);
 // Play waits at most this long for the first samples before it starts the
 // device.
 constexpr auto kPrefillWait = std::chrono::milliseconds(500);
+// A recording is flushed to the disk whenever this much more of it has been
+// written: a power cut then loses little, and saving it has little left to
+// flush.
+constexpr std::int64_t kSyncBytes = 4 << 20;
 // Frames copied per read and write while saving.
 constexpr std::int64_t kSaveChunkFrames = 65536;
 
@@ -325,7 +329,8 @@ void SoundEngine::StartRecording(std::int64_t from, const std::filesystem::path&
         mode_ = Mode::Record;
         captured_ = 0;
         written_ = 0;
-        recordFailed_ = false;
+        unsyncedBytes_ = 0;
+        recordFailed_ = overran_ = false;
         drain_ = false;
         abort_ = false;
     }
@@ -451,6 +456,9 @@ std::string SoundEngine::Poll()
         {
             std::lock_guard lock(mutex_);
             failed = recordFailed_;
+            if (overran_ && error_.empty())
+                error_ = "The recording stopped: sound came in faster than it could be written to " +
+                         Quoted(recordingPath_) + ".";
         }
         const bool lost = device_.IsLost();
         if (failed || lost) {
@@ -541,9 +549,9 @@ void SoundEngine::SaveByWriting(const std::filesystem::path& path)
     if (!writer)
         throw fail(output.failed() ? output.Error() : why);
 
-    // Integer content is copied as 32-bit integers and the rest as doubles:
-    // both carry every sample of their formats exactly.
-    const SampleKind copyKind = kind_ == SampleKind::F32 ? SampleKind::F64 : SampleKind::S32;
+    // Integer content is copied in the kind it is played in, floating-point
+    // content as doubles: each carries every sample of its format exactly.
+    const SampleKind copyKind = kind_ == SampleKind::F32 ? SampleKind::F64 : kind_;
     std::vector<std::uint8_t> buffer(static_cast<std::size_t>(kSaveChunkFrames) *
                                      static_cast<std::size_t>(BytesPerSample(copyKind) * format_.channels));
     auto copy = [&](SoundFile& from, const std::filesystem::path& fromPath, std::int64_t frames) {
@@ -662,10 +670,8 @@ void SoundEngine::CaptureCallback(const std::uint8_t* data, std::size_t frames, 
         if (deadline == Clock::time_point{})
             deadline = Clock::now() + kCaptureWait;
         if (changed_.wait_until(lock, deadline) == std::cv_status::timeout && RingFree() == 0) {
-            recordFailed_ = true;
-            if (error_.empty())
-                error_ = "The recording stopped: sound came in faster than it could be written to " +
-                         Quoted(recordingPath_) + ".";
+            // No allocation here: Poll words the message.
+            recordFailed_ = overran_ = true;
             changed_.notify_all();
         }
     }
@@ -774,6 +780,11 @@ bool SoundEngine::WorkerRecordStep(std::unique_lock<std::mutex>& lock)
     lock.unlock();
     const std::int64_t got = recordingWriter_.Write(kind_, workBuffer_.data(), wanted);
     const std::string why = got < wanted ? recordingWriter_.Error() : std::string();
+    unsyncedBytes_ += std::max<std::int64_t>(got, 0) * static_cast<std::int64_t>(frameBytes_);
+    if (unsyncedBytes_ >= kSyncBytes) {
+        recordingWriter_.Sync();
+        unsyncedBytes_ = 0;
+    }
     lock.lock();
     workerBusy_ = false;
     written_ += std::max<std::int64_t>(got, 0);

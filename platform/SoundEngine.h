@@ -118,6 +118,7 @@ private:
     SoundFile recordingWriter_;     // written by the worker while recording
     std::int64_t sourceReadAt_ = -1, recordingReadAt_ = -1;
     std::int64_t chunkFrames_ = 4096;
+    std::int64_t unsyncedBytes_ = 0; // recording written since the last flush
     std::vector<std::uint8_t> workBuffer_;
 
     // --- shared, guarded by mutex_
@@ -144,6 +145,7 @@ private:
     std::int64_t writeLimitFrames_ = 0;
     bool drain_ = false;
     bool recordFailed_ = false;
+    bool overran_ = false; // the capture callback had to drop sound
 };
 
 } // namespace sound

@@ -80,17 +80,27 @@ int RecordingFormatFor(int sfFormat)
     }
 }
 
+static int StoredSampleBytes(int sfFormat)
+{
+    switch (sfFormat & SF_FORMAT_SUBMASK) {
+    case SF_FORMAT_PCM_U8:
+    case SF_FORMAT_PCM_S8:
+    case SF_FORMAT_ULAW:
+    case SF_FORMAT_ALAW: return 1;
+    case SF_FORMAT_PCM_16: return 2;
+    case SF_FORMAT_PCM_24: return 3;
+    case SF_FORMAT_PCM_32:
+    case SF_FORMAT_FLOAT: return 4;
+    case SF_FORMAT_DOUBLE: return 8;
+    default: return 0;
+    }
+}
+
 std::int64_t WavFrameLimit(const Format& format)
 {
-    int bytes = 4;
-    switch (format.sfFormat & SF_FORMAT_SUBMASK) {
-    case SF_FORMAT_PCM_U8:
-    case SF_FORMAT_PCM_S8: bytes = 1; break;
-    case SF_FORMAT_PCM_16: bytes = 2; break;
-    case SF_FORMAT_PCM_24: bytes = 3; break;
-    case SF_FORMAT_DOUBLE: bytes = 8; break;
-    default: break;
-    }
+    int bytes = StoredSampleBytes(format.sfFormat);
+    if (bytes == 0)
+        bytes = 4;
     // Leave room for the header and the chunks libsndfile adds at the end.
     const std::int64_t room = 0xFFFFFFFFll - (1 << 20);
     return room / (static_cast<std::int64_t>(bytes) * (format.channels > 0 ? format.channels : 1));
@@ -241,6 +251,12 @@ std::int64_t SoundFile::Write(SampleKind kind, const void* data, std::int64_t fr
 bool SoundFile::Seek(std::int64_t frame)
 {
     return file_ && sf_seek(file_, frame, SEEK_SET) == frame;
+}
+
+void SoundFile::Sync()
+{
+    if (file_)
+        sf_write_sync(file_);
 }
 
 bool SoundFile::Failed() const

@@ -75,6 +75,8 @@ public:
     std::int64_t Read(SampleKind kind, void* data, std::int64_t frames);
     std::int64_t Write(SampleKind kind, const void* data, std::int64_t frames);
     bool Seek(std::int64_t frame);
+    // Flushes what was written to the storage device.
+    void Sync();
     // Whether the last read or write failed (rather than reaching the end),
     // and why.
     bool Failed() const;

@@ -3,6 +3,7 @@
 // samples, and SDL's file-backed "disk" driver, whose raw output and input
 // files stand in for the speaker and the microphone.
 #include <sndfile.h>
+#include <sys/resource.h>
 
 #include <chrono>
 #include <cstdint>
@@ -142,6 +143,33 @@ std::vector<T> RawSamples(const fs::path& path)
     std::memcpy(out.data(), bytes.data(), out.size() * sizeof(T));
     return out;
 }
+
+// Raw microphone input: the samples as interleaved 16-bit values.
+inline std::string RawS16(const std::vector<int>& samples)
+{
+    std::string bytes(samples.size() * 2, '\0');
+    for (std::size_t i = 0; i < samples.size(); ++i) {
+        auto s = static_cast<short>(samples[i] >> 16);
+        std::memcpy(&bytes[i * 2], &s, 2);
+    }
+    return bytes;
+}
+
+// Lowers the file-size limit (which binds root too) for its lifetime.
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(rlim_t bytes)
+    {
+        getrlimit(RLIMIT_FSIZE, &saved_);
+        rlimit limit = saved_;
+        limit.rlim_cur = bytes;
+        setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    ~FileSizeLimit() { setrlimit(RLIMIT_FSIZE, &saved_); }
+
+private:
+    rlimit saved_{};
+};
 
 // Where the disk driver writes what is played, and reads what is recorded.
 inline void UseSpeakerFile(const fs::path& path)

@@ -67,33 +67,6 @@ TEST(OpenFailure, OpenWhenOpenClosesFirst)
     EXPECT_EQ(engine.Length(), 0);
 }
 
-TEST(NothingOpen, ReadsZeroIgnoresStopAndSaveAndRefusesToPlayOrRecord)
-{
-    ScratchDir dir;
-    SoundEngine engine;
-    EXPECT_EQ(engine.Position(), 0);
-    EXPECT_EQ(engine.Length(), 0);
-    engine.Seek(1000);
-    EXPECT_EQ(engine.Position(), 0);
-    engine.Stop();
-    engine.Save(dir / "Temp.wav");
-    EXPECT_FALSE(fs::exists(dir / "Temp.wav"));
-    EXPECT_EQ(engine.Poll(), "");
-    try {
-        engine.Play();
-        ADD_FAILURE() << "Play with nothing open";
-    } catch (const Exception& e) {
-        EXPECT_EQ(e.Message, AnsiString("Nothing is open to play."));
-    }
-    try {
-        engine.StartRecording(0, dir / "Temp.wav");
-        ADD_FAILURE() << "StartRecording with nothing open";
-    } catch (const Exception& e) {
-        EXPECT_EQ(e.Message, AnsiString("Nothing is open to record into."));
-    }
-    EXPECT_TRUE(fs::is_empty(dir.path()));
-}
-
 // Saving after only listening writes nothing: the file keeps its bytes and
 // its modification time, lossy or not.
 TEST(SaveUnchanged, PlayedFileKeepsItsBytesAndTime)

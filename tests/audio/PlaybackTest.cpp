@@ -195,35 +195,6 @@ TEST_F(SeekPlayback, SeekWhilePlayingGoesOnFromThere)
         ASSERT_EQ(played[end - count + i], samples[static_cast<std::size_t>(at * 2) + i]) << "sample " << i;
 }
 
-// Stop keeps the position; Play goes on from it and the two parts played
-// join up exactly.
-TEST_F(SeekPlayback, StopThenPlayResumesWhereItStopped)
-{
-    setenv("SDL_DISKAUDIODELAY", "2", 1);
-    engine.Play();
-    while (engine.Position() < frames / 3)
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    engine.Stop();
-    setenv("SDL_DISKAUDIODELAY", "0", 1);
-    const std::int64_t stoppedAt = engine.Position();
-    EXPECT_GT(stoppedAt, 0);
-    EXPECT_LT(stoppedAt, frames);
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    EXPECT_EQ(engine.Position(), stoppedAt);
-
-    UseSpeakerFile(dir / "rest.raw");
-    engine.Play();
-    ASSERT_TRUE(PlayToEnd(engine));
-    std::vector<std::int64_t> rest;
-    for (short s : RawSamples<short>(dir / "rest.raw"))
-        rest.push_back(static_cast<std::int64_t>(s) << 16);
-    const std::size_t begin = static_cast<std::size_t>(FirstSoundFrame(rest, 2) * 2);
-    const std::size_t from = static_cast<std::size_t>(stoppedAt * 2);
-    ASSERT_GE(rest.size(), begin + samples.size() - from);
-    for (std::size_t i = from; i < samples.size(); ++i)
-        ASSERT_EQ(rest[begin + i - from], samples[i]) << "sample " << i;
-}
-
 // The position never runs backwards or past the length while playing.
 TEST_F(SeekPlayback, PositionRisesSteadilyAndStopsAtTheLength)
 {

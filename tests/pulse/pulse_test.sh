@@ -1,0 +1,135 @@
+#!/usr/bin/env bash
+# The real program against a real sound server: a PulseAudio daemon of the
+# test's own, with a null sink "speaker" and a pipe source "mic" fed with a
+# 440 Hz tone at the pace of a microphone. The program records through SDL's
+# pulseaudio driver, then plays a 1000 Hz file chosen with Open; both tones
+# must come through with their pitch and level. Exit code 77: the daemon
+# cannot start on this machine. KEEP=1 keeps the temporary folder.
+set -u
+recorder=$(realpath "$1")
+template="$(cd "$(dirname "$0")/../../scripts" && pwd)/test1.wav"
+# No spaces here: the server address below is split at whitespace.
+work=$(mktemp -d "${TMPDIR:-/tmp}/recorder-pulse.XXXXXX")
+pa_pid='' xvfb_pid='' feed_pid='' mon_pid='' pid=''
+cleanup() {
+  for p in $pid $mon_pid $feed_pid $pa_pid $xvfb_pid; do kill "$p" 2>/dev/null; done
+  for p in $pid $mon_pid $feed_pid $pa_pid $xvfb_pid; do wait "$p" 2>/dev/null; done
+  [ -n "${KEEP:-}" ] || rm -rf "$work"
+}
+trap cleanup EXIT
+trap 'exit 1' INT TERM HUP
+fail=0
+say() { echo "$@"; }
+bad() { echo "FAIL: $*"; fail=1; }
+skip() { echo "SKIP: $*"; exit 77; }
+
+# A private daemon: runtime directory, home (cookie) and client settings all
+# in the temporary folder, so no other sound server is seen or started.
+mkdir -p "$work/run" "$work/home" "$work/app"
+chmod 700 "$work/run"
+export XDG_RUNTIME_DIR="$work/run" HOME="$work/home"
+export PULSE_SERVER="unix:$work/run/pulse/native" PULSE_CLIENTCONFIG="$work/client.conf"
+unset PULSE_SINK PULSE_SOURCE DBUS_SESSION_BUS_ADDRESS
+echo "autospawn = no" >"$work/client.conf"
+echo "load-module module-native-protocol-unix" >"$work/daemon.pa"
+command -v pulseaudio >/dev/null || skip "pulseaudio is not installed"
+pulseaudio -n -F "$work/daemon.pa" --daemonize=no --exit-idle-time=-1 >"$work/daemon.log" 2>&1 &
+pa_pid=$!
+for _ in $(seq 50); do
+  pactl info >/dev/null 2>&1 && break
+  kill -0 $pa_pid 2>/dev/null || break
+  sleep 0.1
+done
+pactl info >/dev/null 2>&1 || { tail -5 "$work/daemon.log"; skip "pulseaudio does not start here"; }
+
+# From here on the daemon runs, so anything that goes wrong is a failure.
+# The pipe source creates its fifo itself.
+pactl load-module module-null-sink sink_name=speaker rate=44100 channels=2 >/dev/null &&
+  pactl load-module module-pipe-source source_name=mic "file=$work/mic.fifo" format=s16le rate=44100 channels=2 >/dev/null &&
+  pactl set-default-sink speaker && pactl set-default-source mic ||
+  { echo "FAIL: the daemon does not take the sink and source"; exit 1; }
+
+# 0.1 s of 440 Hz is 44 whole periods, so the chunk repeats seamlessly. It is
+# written one chunk ahead and then once every 0.1 s, like a microphone; time
+# lost while the fifo was full is not made up with a burst.
+raw=(-r 44100 -c 2 -b 16 -e signed -t raw)
+sox -n "${raw[@]}" "$work/chunk440.raw" synth 0.1 sine 440 vol 0.5
+feed() {
+  local next now left
+  cat "$work/chunk440.raw"
+  next=${EPOCHREALTIME//[.,]/} # microseconds
+  while cat "$work/chunk440.raw"; do
+    next=$((next + 100000)) now=${EPOCHREALTIME//[.,]/}
+    left=$((next - now))
+    if [ $left -gt 0 ]; then sleep "0.$(printf %06d $left)"; else next=$now; fi
+  done
+}
+feed >"$work/mic.fifo" &
+feed_pid=$!
+sox -n -r 44100 -c 2 -b 16 -e signed "$work/tone1000.wav" synth 3 sine 1000 vol 0.5
+
+# measure FILE [sox input options]: "seconds rms frequency" of the first
+# stretch of sound, from the end of any leading silence (latency) to the
+# first 50 ms of silence, both channels mixed.
+measure() {
+  local f=$1; shift
+  sox "$@" "$f" -n remix - silence 1 0.01 1% 1 0.05 1% stat 2>&1 |
+    awk '/^Length/{l=$3} /^RMS +amplitude/{r=$3} /^Rough +frequency/{f=$3} END{print l+0, r+0, f+0}'
+}
+# tone WHAT "seconds rms frequency" HZ MIN_SECONDS: the sound must last
+# without a gap, keep the level of the half-scale tones fed in, and have the
+# tone's pitch.
+tone() {
+  read -r secs rms hz <<<"$2"
+  say "$1: ${secs} s of sound, RMS $rms, about $hz Hz"
+  awk -v s="$secs" -v m="$4" 'BEGIN{exit !(s >= m)}' || bad "$1 lasts $secs s, not at least $4 s"
+  awk -v r="$rms" -v e="$ref_rms" 'BEGIN{exit !(r > e * 0.85 && r < e * 1.15)}' ||
+    bad "$1 has RMS $rms, expected about $ref_rms"
+  awk -v f="$hz" -v e="$3" 'BEGIN{exit !(f > e * 0.97 && f < e * 1.03)}' || bad "$1 is at $hz Hz, not $3 Hz"
+}
+ref_rms=$(measure "$work/tone1000.wav" | awk '{print $2}')
+
+# A private X server on a free display.
+exec 3< <(Xvfb -displayfd 1 -screen 0 1280x1024x24 -nolisten tcp 2>/dev/null)
+xvfb_pid=$!
+read -r -t 10 display <&3 || { echo "FAIL: Xvfb did not start"; exit 1; }
+export DISPLAY=":$display" SDL_AUDIODRIVER=pulseaudio
+unset QT_QPA_PLATFORM
+
+cp "$template" "$work/app/test1.wav"
+(cd "$work/app" && exec "$recorder") &
+pid=$!
+timeout 10 xdotool search --sync --onlyvisible --name '^Form1$' >/dev/null 2>&1 ||
+  { echo "FAIL: the window did not show"; exit 1; }
+sleep 0.5
+click() { xdotool mousemove $((212 + $1)) $((146 + 472 + 20)) click 1; } # a button at client x
+record=$((208 + 44)) stop=$((424 + 44)) play=$((528 + 44)) open=$((96 + 44))
+
+# 1. Record about 1.5 s from the microphone, then Stop.
+click $record
+sleep 1.5
+click $stop
+sleep 0.5
+if soxi "$work/app/Temp.wav" >/dev/null 2>&1; then
+  tone "the recording" "$(measure "$work/app/Temp.wav")" 440 0.8
+else
+  bad "no valid Temp.wav after Record and Stop"
+fi
+
+# 2. Open the 1000 Hz file, Play it, and listen on the speaker's monitor.
+parec -d speaker.monitor --latency-msec=20 --raw --format=s16le --rate=44100 --channels=2 >"$work/monitor.raw" &
+mon_pid=$!
+click $open
+dialog=$(timeout 10 xdotool search --sync --onlyvisible --name '^Open$' 2>/dev/null | head -1)
+[ -n "$dialog" ] || { echo "FAIL: no Open dialog"; exit 1; }
+xdotool windowfocus --sync "$dialog" type --delay 5 "$work/tone1000.wav"
+xdotool key --delay 50 Return
+for _ in $(seq 50); do xdotool search --onlyvisible --name '^Open$' >/dev/null 2>&1 || break; sleep 0.1; done
+click $play
+sleep 1.5
+kill $mon_pid; wait $mon_pid 2>/dev/null; mon_pid=''
+tone "the speaker" "$(measure "$work/monitor.raw" "${raw[@]}")" 1000 1
+
+cmp -s "$work/app/test1.wav" "$template" || bad "test1.wav changed"
+kill -0 $pid 2>/dev/null || bad "the program is gone"
+exit $fail
