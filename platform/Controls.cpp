@@ -87,11 +87,13 @@ void ApplyFont(QWidget* widget, const TFontSpec& spec)
     font.setUnderline(spec.Underline);
     font.setStrikeOut(spec.StrikeOut);
     widget->setFont(font);
+    // The font colour applies to enabled text only; disabled text keeps the
+    // style's greyed colour.
     QPalette palette = widget->palette();
     const QColor text = QApplication::palette().color(ColorRole(spec.Color));
-    palette.setColor(QPalette::WindowText, text);
-    palette.setColor(QPalette::ButtonText, text);
-    palette.setColor(QPalette::Text, text);
+    for (QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive})
+        for (QPalette::ColorRole role : {QPalette::WindowText, QPalette::ButtonText, QPalette::Text})
+            palette.setColor(group, role, text);
     widget->setPalette(palette);
 }
 

@@ -73,6 +73,10 @@ private slots:
             QCOMPARE(button->Widget()->font().pixelSize(), 19);
             QCOMPARE(button->Widget()->font().family(), QString("MS Sans Serif"));
         }
+        // The font colour leaves disabled text greyed.
+        const QPalette& palette = Form1->btnrecord->Widget()->palette();
+        QVERIFY(palette.color(QPalette::Disabled, QPalette::ButtonText) !=
+                palette.color(QPalette::Active, QPalette::ButtonText));
         QCOMPARE(Form1->Label1->GetText(), AnsiString("Label1"));
         QCOMPARE(Form1->Label1->Widget()->font().pixelSize(), 11);
         QVERIFY(Form1->Label1->ParentFont);
@@ -103,6 +107,10 @@ private slots:
     void tickBeforeAnyFileLeavesTheLabel()
     {
         Form1->Timer1Timer(Form1->Timer1);
+        // The font colour leaves disabled text greyed.
+        const QPalette& palette = Form1->btnrecord->Widget()->palette();
+        QVERIFY(palette.color(QPalette::Disabled, QPalette::ButtonText) !=
+                palette.color(QPalette::Active, QPalette::ButtonText));
         QCOMPARE(Form1->Label1->GetText(), AnsiString("Label1"));
     }
 };
