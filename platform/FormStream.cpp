@@ -84,6 +84,18 @@ bool IsIdentChar(char c)
     return IsIdentStart(c) || (c >= '0' && c <= '9');
 }
 
+// The value of a digit in base 10 or 16, or -1 when `c` is none.
+int DigitValue(char c, int base)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (base == 16 && c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (base == 16 && c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
+
 bool IsIdentifier(const std::string& s)
 {
     if (s.empty() || !IsIdentStart(s[0]))
@@ -543,17 +555,7 @@ private:
         }
         std::int64_t magnitude = 0;
         int digits = 0;
-        for (; !AtEnd(); ++pos_) {
-            char c = text_[pos_];
-            int d;
-            if (c >= '0' && c <= '9')
-                d = c - '0';
-            else if (base == 16 && c >= 'a' && c <= 'f')
-                d = c - 'a' + 10;
-            else if (base == 16 && c >= 'A' && c <= 'F')
-                d = c - 'A' + 10;
-            else
-                break;
+        for (int d; !AtEnd() && (d = DigitValue(text_[pos_], base)) >= 0; ++pos_) {
             magnitude = magnitude * base + d;
             if (magnitude > (std::int64_t{1} << 32))
                 Fail("the number for property " + property + " does not fit in 32 bits");
@@ -602,17 +604,7 @@ private:
                 }
                 long code = 0;
                 int digits = 0;
-                for (; !AtEnd(); ++pos_) {
-                    char c = text_[pos_];
-                    int d;
-                    if (c >= '0' && c <= '9')
-                        d = c - '0';
-                    else if (base == 16 && c >= 'a' && c <= 'f')
-                        d = c - 'a' + 10;
-                    else if (base == 16 && c >= 'A' && c <= 'F')
-                        d = c - 'A' + 10;
-                    else
-                        break;
+                for (int d; !AtEnd() && (d = DigitValue(text_[pos_], base)) >= 0; ++pos_) {
                     code = code * base + d;
                     if (code > 255)
                         Fail("character code in the string for property " + property + " is above 255");
