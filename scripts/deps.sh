@@ -8,7 +8,7 @@ packages=(
   qt6-base-dev libsdl2-dev libsndfile1-dev
   libgtest-dev googletest
   fonts-dejavu-core
-  xvfb xauth xdotool x11-apps imagemagick
+  xvfb xauth xdotool x11-apps x11-utils imagemagick openbox wmctrl
   sox libsox-fmt-all
   clang libclang-rt-14-dev
   pulseaudio desktop-file-utils

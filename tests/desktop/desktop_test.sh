@@ -1,14 +1,16 @@
 #!/usr/bin/env bash
 # The real program in a real X server: its window's place and size, Exit,
-# a recording made by clicking Record and Stop, and a screenshot kept in
-# artefacts/ to look at.
+# a recording made by clicking Record and Stop, and, under a window manager,
+# the outer frame's place and size and the close box. Screenshots are kept
+# in artefacts/ to look at.
 set -u
 recorder=$1
 here=$(pwd)
 art="$here/artefacts"
 mkdir -p "$art"
 work=$(mktemp -d "${TMPDIR:-/tmp}/recorder desktop.XXXXXX") # a name with a space
-trap 'kill $xvfb_pid 2>/dev/null; rm -rf "$work"' EXIT
+trap 'kill $wm_pid $xvfb_pid 2>/dev/null; rm -rf "$work"' EXIT
+wm_pid=
 fail=0
 say() { echo "$@"; }
 bad() { echo "FAIL: $*"; fail=1; }
@@ -35,10 +37,10 @@ exits_within() { # seconds: waits for the program, checks exit code 0
   local t=0
   while kill -0 "$pid" 2>/dev/null; do
     sleep 0.1; t=$((t + 1))
-    [ $t -gt $(( $1 * 10 )) ] && { bad "still running after $1 s"; kill "$pid"; return; }
+    [ $t -gt $(( $1 * 10 )) ] && { bad "still running after $1 s"; kill "$pid"; return 1; }
   done
   wait "$pid"; local rc=$?
-  [ $rc -eq 0 ] || bad "exit code $rc"
+  [ $rc -eq 0 ] || { bad "exit code $rc"; return 1; }
 }
 
 # 1. Place and size of the window, with arguments that must change nothing.
@@ -70,4 +72,18 @@ cmp -s "$work/test1.wav" "$(dirname "$0")/../../scripts/test1.wav" || bad "test1
 ls -A "$work" | grep -v -e '^test1.wav$' -e '^Temp.wav$' -e '^mic.raw$' && bad "stray files in the working folder"
 click $((212 + 640 + 48)) $((146 + 472 + 20))   # Exit
 exits_within 2
+
+# 3. Under a window manager the definition's place and size are the outer
+# frame's, and the close box ends the program as Exit does.
+openbox >/dev/null 2>&1 & wm_pid=$!
+sleep 1
+start
+read -r left right top bottom < <(xprop -id "$wid" _NET_FRAME_EXTENTS | tr -dc '0-9 ,' | tr ',' ' ')
+read -r x y w h < <(xwininfo -id "$wid" | awk '/Absolute upper-left X/{x=$4} /Absolute upper-left Y/{y=$4} /Width:/{w=$2} /Height:/{h=$2} END{print x, y, w, h}')
+frame="$((x - left)) $((y - top)) $((w + left + right)) $((h + top + bottom))"
+[ "$frame" = "212 146 870 640" ] && say "ok frame at 212,146 size 870x640 (borders $left $right $top $bottom)" \
+  || bad "frame geometry $frame (borders $left $right $top $bottom)"
+import -window root "$art/framed.png"
+wmctrl -c Form1
+exits_within 1 && say "ok the close box ends the program with code 0"
 exit $fail
