@@ -54,6 +54,11 @@ std::string Quoted(const std::filesystem::path& path)
     return "\"" + path.string() + "\"";
 }
 
+// What sound devices take: a header that claims a rate or a channel count
+// outside these is refused before a device (and a ring sized by the rate)
+// is opened for it.
+constexpr int kMinRate = 1000, kMaxRate = 768000, kMaxChannels = 8;
+
 // An Output over QSaveFile with a large write buffer of its own, so that
 // libsndfile's small writes reach the disk in big blocks.
 class SaveFileOutput : public Output {
@@ -244,6 +249,17 @@ void SoundEngine::PrepareRing(std::int64_t frames)
     workBuffer_.resize(static_cast<std::size_t>(chunkFrames_) * frameBytes_);
 }
 
+void SoundEngine::CheckDeviceFormat(const char* action) const
+{
+    const std::string what = "Cannot " + std::string(action) + " " + Quoted(sourcePath_) + ": ";
+    if (format_.rate < kMinRate || format_.rate > kMaxRate)
+        throw Exception(what + "its sample rate of " + std::to_string(format_.rate) + " Hz is not supported (" +
+                        std::to_string(kMinRate) + " to " + std::to_string(kMaxRate) + " Hz).");
+    if (format_.channels > kMaxChannels)
+        throw Exception(what + "it has " + std::to_string(format_.channels) + " channels; sound devices take at most " +
+                        std::to_string(kMaxChannels) + ".");
+}
+
 void SoundEngine::Play()
 {
     if (state_ == State::Closed)
@@ -256,6 +272,7 @@ void SoundEngine::Play()
     if (start >= contentFrames_)
         return; // at the end: nothing to play
 
+    CheckDeviceFormat("play");
     const int bufferFrames = DeviceBufferFrames(format_.rate);
     device_.Open(AudioDevice::Direction::Output, format_.rate, format_.channels, kind_, bufferFrames, this);
     EnsureWorker();
@@ -294,6 +311,7 @@ void SoundEngine::StartRecording(std::int64_t from, const std::filesystem::path&
     if (base.empty())
         base = "recording";
 
+    CheckDeviceFormat("record into");
     const int bufferFrames = DeviceBufferFrames(format_.rate);
     device_.Open(AudioDevice::Direction::Input, format_.rate, format_.channels, kind_, bufferFrames, this);
 

@@ -83,6 +83,9 @@ private:
     // Reads content frames [pos, pos+frames) in the play kind; -1 on failure.
     std::int64_t ReadContent(std::int64_t pos, void* data, std::int64_t frames, std::string& error);
 
+    // Throws an Exception naming the file when no sound device can take its
+    // sample rate or channel count.
+    void CheckDeviceFormat(const char* action) const;
     void EnsureWorker();
     void PrepareRing(std::int64_t frames);
     void StopDevice();             // stops callbacks, worker back to idle
