@@ -17,8 +17,6 @@ public:
     TButton* Button = nullptr;
     TScrollBar* Bar = nullptr;
     std::vector<std::pair<TScrollCode, int>> scrolls;
-    int clicks = 0;
-    bool failNextClick = false;
 
     TProbeForm(const std::string& resource) : TForm(Application)
     {
@@ -26,13 +24,7 @@ public:
                  TPublished()
                      .Field("Button", Button)
                      .Field("Bar", Bar)
-                     .Method("ButtonClick", TNotifyEvent([this](TObject*) {
-                                 ++clicks;
-                                 if (failNextClick) {
-                                     failNextClick = false;
-                                     throw Exception("The click failed");
-                                 }
-                             }))
+                     .Method("ButtonClick", TNotifyEvent([](TObject*) {}))
                      .Method("BarScroll", TScrollEvent([this](TObject*, TScrollCode code, int& pos) {
                                  scrolls.push_back({code, pos});
                              })));
@@ -141,19 +133,6 @@ private slots:
         auto* widget = static_cast<QLabel*>(label.Widget());
         QVERIFY(widget->width() >= widget->sizeHint().width());
         QCOMPARE(label.GetText(), AnsiString("-2147483648"));
-    }
-
-    void handlerExceptionIsShownAndTheFormGoesOn()
-    {
-        std::vector<std::string> shown;
-        Application->OnException = [&](TObject*, const Exception& e) { shown.push_back(e.Message.str()); };
-        TProbeForm form("FORM_GOOD");
-        form.failNextClick = true;
-        QTest::mouseClick(form.Button->Widget(), Qt::LeftButton);
-        QTest::mouseClick(form.Button->Widget(), Qt::LeftButton);
-        Application->OnException = nullptr;
-        QCOMPARE(form.clicks, 2);
-        QCOMPARE(shown, std::vector<std::string>{"The click failed"});
     }
 
     void badDefinitionsFailConstructionSayingWhatAndWhere_data()
