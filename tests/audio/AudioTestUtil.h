@@ -1,125 +1,29 @@
 #pragma once
-// Helpers for the audio tests: scratch directories, sound files with known
-// samples, and SDL's file-backed "disk" driver, whose raw output and input
-// files stand in for the speaker and the microphone.
+// Helpers for the audio tests. SDL's "disk" driver stands in for the speaker
+// and the microphone: SDL_DISKAUDIOFILE and SDL_DISKAUDIOFILEIN name its raw
+// files, read when a device opens.
+#include <gtest/gtest.h>
 #include <sndfile.h>
-#include <sys/resource.h>
 
 #include <chrono>
-#include <cstdint>
-#include <cstdlib>
-#include <cstring>
+#include <cmath>
 #include <filesystem>
 #include <fstream>
-#include <random>
-#include <stdexcept>
-#include <string>
 #include <thread>
-#include <vector>
 
+#include "Exception.h"
 #include "SoundEngine.h"
 
-namespace testutil {
-
 namespace fs = std::filesystem;
+using sound::SoundEngine;
 
 // A fresh directory, removed with everything in it at the end of the test.
-class ScratchDir {
-public:
-    ScratchDir()
-    {
-        std::random_device seed;
-        path_ = fs::temp_directory_path() / ("audio-test-" + std::to_string(seed()) + std::to_string(seed()));
-        fs::create_directories(path_);
-    }
-    ~ScratchDir()
-    {
-        std::error_code ec;
-        fs::remove_all(path_, ec);
-    }
-    const fs::path& path() const { return path_; }
-    fs::path operator/(const std::string& name) const { return path_ / name; }
-
-private:
-    fs::path path_;
+struct ScratchDir {
+    std::string name = (fs::temp_directory_path() / "audio-test-XXXXXX").string();
+    fs::path path = mkdtemp(name.data());
+    ~ScratchDir() { fs::remove_all(path); }
+    fs::path operator/(const std::string& file) const { return path / file; }
 };
-
-// Interleaved samples at full 32-bit scale, with the low bits a format cannot
-// hold cleared and no sample zero, so that leading device silence is easy to
-// tell from content.
-inline std::vector<int> NoiseSamples(std::int64_t frames, int channels, int bits, unsigned seed)
-{
-    std::mt19937 random(seed);
-    const int shift = 32 - bits;
-    const int top = (1 << (bits - 1)) - 1;
-    std::uniform_int_distribution<int> pick(1, top);
-    std::vector<int> samples(static_cast<std::size_t>(frames * channels));
-    for (auto& s : samples) {
-        int v = pick(random);
-        if (random() & 1)
-            v = -v;
-        s = static_cast<int>(static_cast<unsigned>(v) << shift);
-    }
-    return samples;
-}
-
-inline void WriteSound(const fs::path& path, int sfFormat, int rate, int channels, const std::vector<int>& samples)
-{
-    SF_INFO info{};
-    info.samplerate = rate;
-    info.channels = channels;
-    info.format = sfFormat;
-    SNDFILE* f = sf_open(path.c_str(), SFM_WRITE, &info);
-    if (!f)
-        throw std::runtime_error(std::string("cannot write test file: ") + sf_strerror(nullptr));
-    if (!samples.empty())
-        sf_writef_int(f, samples.data(), static_cast<sf_count_t>(samples.size() / channels));
-    sf_close(f);
-}
-
-inline void WriteSoundFloat(const fs::path& path, int sfFormat, int rate, int channels, const std::vector<float>& samples)
-{
-    SF_INFO info{};
-    info.samplerate = rate;
-    info.channels = channels;
-    info.format = sfFormat;
-    SNDFILE* f = sf_open(path.c_str(), SFM_WRITE, &info);
-    if (!f)
-        throw std::runtime_error(std::string("cannot write test file: ") + sf_strerror(nullptr));
-    sf_writef_float(f, samples.data(), static_cast<sf_count_t>(samples.size() / channels));
-    sf_close(f);
-}
-
-struct SoundData {
-    SF_INFO info{};
-    std::vector<int> samples;
-};
-
-inline SoundData ReadSound(const fs::path& path)
-{
-    SoundData d;
-    SNDFILE* f = sf_open(path.c_str(), SFM_READ, &d.info);
-    if (!f)
-        throw std::runtime_error("cannot read " + path.string() + ": " + sf_strerror(nullptr));
-    d.samples.resize(static_cast<std::size_t>(d.info.frames * d.info.channels));
-    sf_readf_int(f, d.samples.data(), d.info.frames);
-    sf_close(f);
-    return d;
-}
-
-inline std::vector<float> ReadSoundFloat(const fs::path& path, SF_INFO* info = nullptr)
-{
-    SF_INFO i{};
-    SNDFILE* f = sf_open(path.c_str(), SFM_READ, &i);
-    if (!f)
-        throw std::runtime_error("cannot read " + path.string());
-    std::vector<float> s(static_cast<std::size_t>(i.frames * i.channels));
-    sf_readf_float(f, s.data(), i.frames);
-    sf_close(f);
-    if (info)
-        *info = i;
-    return s;
-}
 
 inline std::string ReadBytes(const fs::path& path)
 {
@@ -127,109 +31,66 @@ inline std::string ReadBytes(const fs::path& path)
     return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
-inline void WriteBytes(const fs::path& path, const std::string& bytes)
+inline void WriteSound(const fs::path& path, int format, int rate, int channels, const std::vector<double>& samples)
 {
-    std::ofstream out(path, std::ios::binary);
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    SF_INFO info{0, rate, channels, format, 0, 0};
+    SNDFILE* f = sf_open(path.c_str(), SFM_WRITE, &info);
+    ASSERT_TRUE(f) << sf_strerror(nullptr);
+    sf_writef_double(f, samples.data(), static_cast<sf_count_t>(samples.size()) / channels);
+    sf_close(f);
 }
 
-// Raw device data as 32-bit values: 16-bit samples are widened as they are,
-// 32-bit ones kept.
-template <class T>
-std::vector<T> RawSamples(const fs::path& path)
+// The file's samples as libsndfile decodes them, as the raw bytes of 16-bit
+// ('s'), 32-bit ('i') or float ('f') samples, the device's formats.
+inline std::string Decoded(const fs::path& path, char type, SF_INFO& info)
 {
-    std::string bytes = ReadBytes(path);
-    std::vector<T> out(bytes.size() / sizeof(T));
-    std::memcpy(out.data(), bytes.data(), out.size() * sizeof(T));
+    info = {};
+    SNDFILE* f = sf_open(path.c_str(), SFM_READ, &info);
+    const sf_count_t n = info.frames * info.channels;
+    std::string out(static_cast<std::size_t>(n) * (type == 's' ? 2 : 4), '\0');
+    type == 's'   ? sf_read_short(f, reinterpret_cast<short*>(out.data()), n)
+    : type == 'i' ? sf_read_int(f, reinterpret_cast<int*>(out.data()), n)
+                  : sf_read_float(f, reinterpret_cast<float*>(out.data()), n);
+    sf_close(f);
     return out;
 }
 
-// Raw microphone input: the samples as interleaved 16-bit values.
-inline std::string RawS16(const std::vector<int>& samples)
+// Two tones at half scale, one per channel, from a sample other than zero so
+// that the device's leading silence is easy to tell from them.
+inline std::vector<double> Tone(int frames, int channels, int rate)
 {
-    std::string bytes(samples.size() * 2, '\0');
-    for (std::size_t i = 0; i < samples.size(); ++i) {
-        auto s = static_cast<short>(samples[i] >> 16);
-        std::memcpy(&bytes[i * 2], &s, 2);
+    std::vector<double> s(static_cast<std::size_t>(frames * channels));
+    for (std::size_t i = 0; i < s.size(); ++i)
+        s[i] = 0.5 * std::cos(2 * M_PI * (440.0 + 110 * (i % channels)) * double(i / channels) / rate);
+    return s;
+}
+
+// The message of the Exception `action` throws.
+template <class Action>
+std::string ErrorOf(Action action)
+{
+    try {
+        action();
+    } catch (const Exception& e) {
+        return e.Message.str();
     }
-    return bytes;
+    return "(no error)";
 }
 
-// Lowers the file-size limit (which binds root too) for its lifetime.
-class FileSizeLimit {
-public:
-    explicit FileSizeLimit(rlim_t bytes)
-    {
-        getrlimit(RLIMIT_FSIZE, &saved_);
-        rlimit limit = saved_;
-        limit.rlim_cur = bytes;
-        setrlimit(RLIMIT_FSIZE, &limit);
-    }
-    ~FileSizeLimit() { setrlimit(RLIMIT_FSIZE, &saved_); }
-
-private:
-    rlimit saved_{};
-};
-
-// Where the disk driver writes what is played, and reads what is recorded.
-inline void UseSpeakerFile(const fs::path& path)
+// Polls the engine as the control's timer does until `done`, checking that
+// the position never runs backwards nor past the length and that nothing
+// fails. False on a failed check or after 20 seconds.
+template <class Done>
+bool Follow(SoundEngine& engine, Done done)
 {
-    setenv("SDL_DISKAUDIOFILE", path.c_str(), 1);
-}
-inline void UseMicrophoneFile(const fs::path& path)
-{
-    setenv("SDL_DISKAUDIOFILEIN", path.c_str(), 1);
-}
-
-// Polls the engine as the control's timer does until playback has ended.
-inline bool PlayToEnd(sound::SoundEngine& engine, std::string* error = nullptr,
-                      std::chrono::seconds limit = std::chrono::seconds(20))
-{
-    auto until = std::chrono::steady_clock::now() + limit;
-    while (engine.GetState() == sound::SoundEngine::State::Playing) {
-        std::string e = engine.Poll();
-        if (!e.empty() && error)
-            *error = e;
-        if (std::chrono::steady_clock::now() > until)
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    for (std::int64_t last = engine.Position(), p; !done(); last = p) {
+        p = engine.Position();
+        EXPECT_EQ(engine.Poll(), "");
+        EXPECT_TRUE(p >= last && p <= engine.Length()) << p << " after " << last << " of " << engine.Length();
+        if (p < last || p > engine.Length() || std::chrono::steady_clock::now() > until)
             return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        std::this_thread::sleep_for(std::chrono::microseconds(500));
     }
     return true;
 }
-
-// Records until at least `frames` frames are in, polling like the control.
-inline bool RecordFrames(sound::SoundEngine& engine, std::int64_t frames, std::string* error = nullptr,
-                         std::chrono::seconds limit = std::chrono::seconds(20))
-{
-    auto until = std::chrono::steady_clock::now() + limit;
-    while (engine.GetState() == sound::SoundEngine::State::Recording && engine.Length() < frames) {
-        std::string e = engine.Poll();
-        if (!e.empty() && error)
-            *error = e;
-        if (std::chrono::steady_clock::now() > until)
-            return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return true;
-}
-
-// The index of the first frame with a sample other than zero, or -1.
-template <class T>
-std::int64_t FirstSoundFrame(const std::vector<T>& samples, int channels)
-{
-    for (std::size_t i = 0; i < samples.size(); ++i)
-        if (samples[i] != 0)
-            return static_cast<std::int64_t>(i / static_cast<std::size_t>(channels));
-    return -1;
-}
-
-template <class T>
-std::int64_t LastSoundFrame(const std::vector<T>& samples, int channels)
-{
-    for (std::size_t i = samples.size(); i-- > 0;)
-        if (samples[i] != 0)
-            return static_cast<std::int64_t>(i / static_cast<std::size_t>(channels));
-    return -1;
-}
-
-} // namespace testutil
