@@ -82,22 +82,24 @@ public:
     explicit Window(TForm* form) : form_(form) {}
 
     // The definition gives the outer frame; the frame's size is known only
-    // once the window is on screen, so the client area is fitted then.
+    // once the window manager has framed the window, so the client area is
+    // fitted then, once. Later moves and resizes are the user's.
     void FitFrame()
     {
-        if (form_->Width <= 0 || form_->Height <= 0)
+        if (fitted_ || form_->Width <= 0 || form_->Height <= 0)
             return;
         const QSize frame = frameGeometry().size() - geometry().size();
         const QSize client(std::max(1, form_->Width - frame.width()), std::max(1, form_->Height - frame.height()));
         if (size() != client)
             resize(client);
+        fitted_ = !frame.isNull();
     }
 
 protected:
     bool event(QEvent* e) override
     {
         const bool result = QWidget::event(e);
-        if (e->type() == QEvent::Show || e->type() == QEvent::Move || e->type() == QEvent::WindowStateChange)
+        if (e->type() == QEvent::Show || e->type() == QEvent::Move || e->type() == QEvent::Resize)
             FitFrame();
         return result;
     }
@@ -110,6 +112,7 @@ protected:
 
 private:
     TForm* form_;
+    bool fitted_ = false;
 };
 
 TForm::TForm(TComponent* Owner) : TComponent(Owner), window_(new Window(this))
