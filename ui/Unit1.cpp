@@ -87,7 +87,7 @@ void TForm1::btnsaveClick(TObject*)
 {
     SaveDialog1->Execute();
     Edit1->SetText(SaveDialog1->FileName());
-    if (!(Edit1->GetText() == ""))
+    if (Edit1->GetText() != "")
         btnrecord->SetEnabled(true);
 }
 
