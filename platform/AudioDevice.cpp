@@ -2,6 +2,8 @@
 
 #include <SDL.h>
 
+#include <QLibrary>
+
 #include "Exception.h"
 
 namespace sound {
@@ -13,16 +15,66 @@ const char* Missing(AudioDevice::Direction direction)
     return direction == AudioDevice::Direction::Output ? "No sound output device: " : "No sound input device: ";
 }
 
+// SDL is loaded when sound is first needed, not when the program starts: it
+// brings some thirty libraries of its own (X11, Wayland, PulseAudio, ALSA...),
+// and loading them would add a third to the start-up time.
+struct SdlLibrary {
+    decltype(&SDL_WasInit) WasInit = nullptr;
+    decltype(&SDL_SetHint) SetHint = nullptr;
+    decltype(&SDL_InitSubSystem) InitSubSystem = nullptr;
+    decltype(&SDL_GetError) GetError = nullptr;
+    decltype(&SDL_OpenAudioDevice) OpenAudioDevice = nullptr;
+    decltype(&SDL_PauseAudioDevice) PauseAudioDevice = nullptr;
+    decltype(&SDL_CloseAudioDevice) CloseAudioDevice = nullptr;
+    decltype(&SDL_GetAudioDeviceStatus) GetAudioDeviceStatus = nullptr;
+    QString error;
+};
+
+const SdlLibrary& Sdl()
+{
+    static const SdlLibrary sdl = [] {
+        SdlLibrary api;
+        QLibrary library;
+        for (const auto& [name, version] : {std::pair{"SDL2-2.0", 0}, std::pair{"SDL2", -1}}) {
+            library.setFileNameAndVersion(name, version);
+            if (library.load())
+                break;
+        }
+        if (!library.isLoaded()) {
+            api.error = "SDL2 cannot be loaded (" + library.errorString() + ")";
+            return api;
+        }
+        auto resolve = [&](auto& function, const char* symbol) {
+            function = reinterpret_cast<std::remove_reference_t<decltype(function)>>(library.resolve(symbol));
+            if (!function)
+                api.error = QString("SDL2 has no ") + symbol;
+        };
+        resolve(api.WasInit, "SDL_WasInit");
+        resolve(api.SetHint, "SDL_SetHint");
+        resolve(api.InitSubSystem, "SDL_InitSubSystem");
+        resolve(api.GetError, "SDL_GetError");
+        resolve(api.OpenAudioDevice, "SDL_OpenAudioDevice");
+        resolve(api.PauseAudioDevice, "SDL_PauseAudioDevice");
+        resolve(api.CloseAudioDevice, "SDL_CloseAudioDevice");
+        resolve(api.GetAudioDeviceStatus, "SDL_GetAudioDeviceStatus");
+        return api;
+    }();
+    return sdl;
+}
+
 // SDL's audio is initialised once, on the GUI thread, the first time a device
 // is opened; a failure is retried on the next open.
 void InitAudio(AudioDevice::Direction direction)
 {
-    if (SDL_WasInit(SDL_INIT_AUDIO))
+    const SdlLibrary& sdl = Sdl();
+    if (!sdl.error.isEmpty())
+        throw Exception(AnsiString(Missing(direction)) + sdl.error.toStdString());
+    if (sdl.WasInit(SDL_INIT_AUDIO))
         return;
     // The program handles its own signals; SDL must not install handlers.
-    SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
-    if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0)
-        throw Exception(AnsiString(Missing(direction)) + SDL_GetError());
+    sdl.SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
+    if (sdl.InitSubSystem(SDL_INIT_AUDIO) != 0)
+        throw Exception(AnsiString(Missing(direction)) + sdl.GetError());
 }
 
 void SDLCALL Trampoline(void* user, Uint8* data, int bytes)
@@ -62,28 +114,28 @@ void AudioDevice::Open(Direction direction, int rate, int channels, SampleKind k
     wanted.userdata = client;
     SDL_AudioSpec obtained{};
     SDL_AudioDeviceID id =
-        SDL_OpenAudioDevice(nullptr, direction == Direction::Input ? 1 : 0, &wanted, &obtained, 0);
+        Sdl().OpenAudioDevice(nullptr, direction == Direction::Input ? 1 : 0, &wanted, &obtained, 0);
     if (id == 0)
-        throw Exception(AnsiString(Missing(direction)) + SDL_GetError());
+        throw Exception(AnsiString(Missing(direction)) + Sdl().GetError());
     id_ = id;
 }
 
 void AudioDevice::Start()
 {
     if (id_)
-        SDL_PauseAudioDevice(id_, 0);
+        Sdl().PauseAudioDevice(id_, 0);
 }
 
 void AudioDevice::Close()
 {
     if (id_)
-        SDL_CloseAudioDevice(id_);
+        Sdl().CloseAudioDevice(id_);
     id_ = 0;
 }
 
 bool AudioDevice::IsLost() const
 {
-    return id_ && SDL_GetAudioDeviceStatus(id_) == SDL_AUDIO_STOPPED;
+    return id_ && Sdl().GetAudioDeviceStatus(id_) == SDL_AUDIO_STOPPED;
 }
 
 } // namespace sound

@@ -11,7 +11,10 @@ add_library(platform_sound STATIC
 target_include_directories(platform_sound PUBLIC ${CMAKE_CURRENT_LIST_DIR})
 target_link_libraries(platform_sound
   PUBLIC platform_core Threads::Threads
-  PRIVATE Qt6::Core SDL2::SDL2 PkgConfig::SNDFILE)
+  PRIVATE Qt6::Core PkgConfig::SNDFILE)
+# SDL2 is loaded at run time, on first use (see AudioDevice.cpp): only its
+# headers are needed here.
+target_include_directories(platform_sound PRIVATE $<TARGET_PROPERTY:SDL2::SDL2,INTERFACE_INCLUDE_DIRECTORIES>)
 
 target_sources(platform PRIVATE
   MPlayer.cpp
