@@ -1,0 +1,388 @@
+// Robustness of the real window on the offscreen platform, with SDL's disk driver as microphone and speaker:
+// thousands of seeded user actions, and faults, each shown as a clear error naming the file or device.
+#include <sndfile.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <QtTest>
+#include <QtWidgets>
+
+#include <ctime>
+
+#include "Unit1.h"
+
+namespace {
+
+enum { kPlay, kPause, kStop, kToStart, kToEnd, kBack, kStep, kRecord, kEject }; // the transport bar
+
+QByteArray ReadBytes(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+void WriteBytes(const QString& path, const QByteArray& bytes)
+{
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size());
+}
+QByteArray RandomBytes(int size, unsigned seed) // `size` a multiple of 4
+{
+    QByteArray b(size, 0);
+    QRandomGenerator(seed).fillRange(reinterpret_cast<quint32*>(b.data()), size / 4);
+    return b;
+}
+// A sound file of noise, in any format libsndfile writes.
+void WriteSound(const QString& path, int frames, int channels = 2, int rate = 44100,
+                int format = SF_FORMAT_WAV | SF_FORMAT_PCM_16)
+{
+    SF_INFO info{0, rate, channels, format, 0, 0};
+    SNDFILE* f = sf_open(path.toUtf8().constData(), SFM_WRITE, &info);
+    sf_writef_short(f, reinterpret_cast<const short*>(RandomBytes(2 * frames * channels, rate).constData()), frames);
+    sf_close(f);
+}
+// The length in ms of a WAV file that reads to the end its header gives, or -1.
+int WavMs(const QString& path)
+{
+    SF_INFO i{};
+    SNDFILE* f = sf_open(path.toUtf8().constData(), SFM_READ, &i);
+    std::vector<short> samples(size_t(i.frames * i.channels));
+    const bool whole = f && (i.format & SF_FORMAT_TYPEMASK) == SF_FORMAT_WAV &&
+                       sf_readf_short(f, samples.data(), i.frames) == i.frames;
+    sf_close(f);
+    return whole ? int(i.frames * 1000 / i.samplerate) : -1;
+}
+// Whether `error` quotes a file or folder whose name holds `name`, and says why.
+bool Names(const QString& error, const QString& name)
+{
+    return error.contains(QRegularExpression("\"[^\"]*" + QRegularExpression::escape(name) + "[^\"]*\": .{3,}"));
+}
+
+void Click(TButton* b) { QTest::mouseClick(b->Widget(), Qt::LeftButton); }
+void ClickTransport(int button)
+{
+    QWidget* bar = Form1->MediaPlayer1->Widget();
+    const int x = (2 * button + 1) * bar->width() / (2 * TMediaPlayer::ButtonCount);
+    QTest::mouseClick(bar, Qt::LeftButton, {}, QPoint(x, bar->height() / 2));
+}
+
+// Clicks `button` and answers the file dialog it opens as a user would: types
+// `answer` and confirms it, or cancels if it is empty; a dialog still open
+// after that (a missing name, a folder) is cancelled. Says if a dialog opened.
+bool Answer(TButton* button, const QString& answer)
+{
+    int seen = 0; // times the dialog was found open
+    QTimer timer;
+    QObject::connect(&timer, &QTimer::timeout, [&] {
+        auto* modal = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+        auto* dialog = qobject_cast<QFileDialog*>(modal);
+        if (qobject_cast<QMessageBox*>(modal) || (dialog && (seen++ || answer.isEmpty())))
+            return modal->reject();
+        if (dialog) { // confirmed from the event loop: accept() may open a message box this timer must answer
+            dialog->selectFile(answer);
+            QMetaObject::invokeMethod(dialog, &QDialog::accept, Qt::QueuedConnection);
+        }
+    });
+    timer.start(2);
+    Click(button);
+    return seen > 0;
+}
+
+// The window in a fresh working folder "w" with the template "test1.wav" and an earlier recording "Temp.wav";
+// a second of noise as microphone, the speaker thrown away, a little faster than real time. Keeps errors shown.
+struct Window {
+    QTemporaryDir root;
+    const QString work = QDir(root.path()).mkdir("w") ? QFileInfo(root.filePath("w")).canonicalFilePath() : "";
+    QStringList errors;
+    Window()
+    {
+        Application->Initialize();
+        QDir::setCurrent(work);
+        WriteSound(At("test1.wav"), 4410);
+        WriteSound(At("Temp.wav"), 22050, 1);
+        WriteBytes(root.filePath("mic.raw"), RandomBytes(176400, 9));
+        qputenv("SDL_DISKAUDIOFILEIN", root.filePath("mic.raw").toUtf8());
+        qputenv("SDL_DISKAUDIOFILE", "/dev/null");
+        qputenv("SDL_DISKAUDIODELAY", "5");
+        Application->OnException = [this](TObject*, const Exception& e) { errors << e.Message.c_str(); };
+        Application->CreateForm(Form1);
+        Form1->Show();
+    }
+    ~Window()
+    {
+        delete std::exchange(Form1, nullptr);
+        Application->OnException = nullptr;
+        QDir::setCurrent(QDir::tempPath());
+    }
+    QString At(const QString& name) const { return work + "/" + name; }
+    QString Entries() const // every name in the working folder, hidden ones first
+    {
+        return QDir(work).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name).join(',');
+    }
+};
+
+} // namespace
+
+class FaultTests : public QObject {
+    Q_OBJECT
+private slots:
+    // First, before SDL's audio starts: an audio driver that does not exist.
+    void noSoundDevice()
+    {
+        Window w;
+        const QByteArray driver = qgetenv("SDL_AUDIODRIVER"), earlier = ReadBytes(w.At("Temp.wav"));
+        qputenv("SDL_AUDIODRIVER", "no-such-driver");
+        Click(Form1->btnrecord); // each way to record, then each way to play
+        ClickTransport(kRecord);
+        Answer(Form1->btnopen, w.At("test1.wav"));
+        Click(Form1->Play);
+        QTest::keyClick(Form1->ScrollBar1->Widget(), Qt::Key_Right);
+        qputenv("SDL_AUDIODRIVER", driver);
+        const QString shown = w.errors.join('\n').replace(QRegularExpression("No sound (\\w+) device: .{3,}"), "\\1");
+        QCOMPARE(shown, QString("input\ninput\noutput\noutput")); // which device is missing, and why
+        QCOMPARE(ReadBytes(w.At("Temp.wav")), earlier);
+    }
+
+    void cannotWrite_data()
+    {
+        QTest::addColumn<int>("fault");
+        QTest::newRow("disk fills while recording") << 0;
+        QTest::newRow("disk fills while saving") << 1;
+        QTest::newRow("working folder not writable") << 2;
+    }
+    void cannotWrite()
+    {
+        QFETCH(int, fault);
+        Window w;
+        const QString target = w.At(fault == 1 ? "song.wav" : "Temp.wav");
+        if (fault == 1) { // listened to, then recorded into from its middle: saving writes a whole new file
+            WriteSound(target, 88200);
+            Answer(Form1->btnopen, target);
+            Click(Form1->Play);
+            Click(Form1->btnstop);
+            ClickTransport(kStep);
+            ClickTransport(kRecord);
+            QTest::qWait(150);
+            ClickTransport(kStop);
+        }
+        const QByteArray before = ReadBytes(target);
+        rlimit unlimited{}; // a limit on the size of files written stands for a full disk
+        getrlimit(RLIMIT_FSIZE, &unlimited);
+        const rlimit full{fault == 1 ? 100000u : 65536u, unlimited.rlim_max};
+        auto lock = [&](bool on) { // by the folder's mode, or for a superuser by its immutable attribute
+            QProcess::execute("chmod", {on ? "u-w" : "u+w", w.work});
+            if (geteuid() == 0)
+                QProcess::execute("chattr", {on ? "+i" : "-i", w.work});
+        };
+        if (fault == 2)
+            lock(true);
+        if (fault == 2 && QFile(w.At("probe")).open(QIODevice::WriteOnly))
+            QSKIP("this process can write to any folder");
+        setrlimit(RLIMIT_FSIZE, fault < 2 ? &full : &unlimited);
+        qputenv("SDL_DISKAUDIODELAY", "0"); // fill it at once
+        Click(fault == 1 ? Form1->btnstop : Form1->btnrecord);
+        QTRY_VERIFY_WITH_TIMEOUT(!w.errors.isEmpty(), 30000);
+        QTest::qWait(100);
+        if (fault == 2)
+            Click(Form1->btnstop); // which has nothing it could save
+        setrlimit(RLIMIT_FSIZE, &unlimited);
+        lock(false);
+        QVERIFY2(w.errors.size() == 1 + fault / 2 && Names(w.errors.last(), QFileInfo(target).fileName()) &&
+                     w.errors[0].contains(fault == 2 ? "\"" + w.work + "\": " : w.work + "/") &&
+                     (fault == 2 || w.errors[0].contains("File too large")), qPrintable(w.errors.join(" | ")));
+        QCOMPARE(ReadBytes(target), before);
+        if (fault == 2)
+            return;
+        // With room again, Stop saves it all.
+        const int length = Form1->MediaPlayer1->TrackLength(1);
+        Click(Form1->btnstop);
+        QVERIFY(w.errors.size() == 1 && length > (fault ? 1000 : 0) && WavMs(target) == length);
+        QCOMPARE(w.Entries(), QString(fault ? "Temp.wav,song.wav,test1.wav" : "Temp.wav,test1.wav"));
+    }
+
+    // Malformed files, each as the template and as the file chosen to play.
+    void badFile_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<bool>("refused"); // false: it may play
+        QTemporaryDir dir;
+        WriteSound(dir.filePath("good.wav"), 200);
+        QByteArray b, good = ReadBytes(dir.filePath("good.wav")); // a 44-byte header, then sound
+        QCOMPARE(good.indexOf("data"), 36);
+        QTest::newRow("missing") << good << true;
+        QTest::newRow("a folder") << good << true;
+        QTest::newRow("not sound") << QByteArray("these are words\n") << true;
+        for (int size : {0, 4, 12, 24, 36, 42, 44, 300})
+            QTest::addRow("cut to %d bytes", size) << good.left(size) << (size < 40);
+        const struct { const char* name; int at; quint32 value; bool refused; } fields[] = { // one header field
+            {"0 channels", 22, 0, true}, {"9 channels", 22, 9, true},  {"65535 channels", 22, 65535, true},
+            {"rate 0", 24, 0, true},     {"rate 1", 24, 1, true},      {"rate 4294967295", 24, ~0u, true},
+            {"0 bits", 34, 0, true},     {"1000 bits", 34, 1000, true}, {"unknown codec", 20, 0x1234, true},
+            {"block align 0", 32, 0, false}, {"fmt past the end", 16, 0x7FFFFFFF, true},
+            {"RIFF past the end", 4, ~0u, false}, {"data past the end", 40, 0xFFFFFFF0, false}};
+        for (const auto& f : fields) { // small values as 16 bits: the 32-bit fields' high half is 0 here
+            b = good;
+            f.value > 0xFFFF ? qToLittleEndian<quint32>(f.value, b.data() + f.at)
+                             : qToLittleEndian<quint16>(quint16(f.value), b.data() + f.at);
+            QTest::newRow(f.name) << b << f.refused;
+        }
+        b = good;
+        b.insert(36, QByteArray("junk\xF0\xFF\xFF\x7F", 8) + QByteArray(16, 'j'));
+        QTest::newRow("chunk past the end") << b << true;
+        QTest::newRow("random bytes behind a header") << good.left(40) + QByteArray::fromHex("204e0000") +
+                                                             RandomBytes(20000, 2024) << false;
+    }
+    void badFile()
+    {
+        QFETCH(QByteArray, bytes);
+        QFETCH(bool, refused);
+        const QByteArray tag = QTest::currentDataTag();
+        Window w;
+        auto place = [&](const QString& path) { // where a good file may have been chosen
+            QFile::remove(path);
+            tag == "a folder" ? void(QDir().mkdir(path)) : tag == "missing" ? void() : WriteBytes(path, bytes);
+        };
+        // As the template: Record says why it cannot, or records.
+        place(w.At("test1.wav"));
+        const QByteArray temp = ReadBytes(w.At("Temp.wav"));
+        Click(Form1->btnrecord);
+        QTest::qWait(50);
+        QCOMPARE(ReadBytes(w.At("Temp.wav")), temp); // untouched until Stop
+        Click(Form1->btnstop);
+        QVERIFY2(w.errors.isEmpty() ? !refused && WavMs(w.At("Temp.wav")) >= 0 : Names(w.errors[0], "test1.wav"),
+                 qPrintable(w.errors.join(" | ")));
+
+        // As the file chosen to play: exactly one error naming it, or it plays.
+        w.errors.clear();
+        const QString path = w.root.filePath("bad.wav");
+        WriteBytes(path, bytes);
+        QVERIFY(Answer(Form1->btnopen, path));
+        place(path);
+        Click(Form1->Play);
+        Click(Form1->btnstop);
+        QVERIFY2(w.errors.isEmpty() ? !refused : w.errors.size() == 1 && Names(w.errors[0], path),
+                 qPrintable(w.errors.join(" | ")));
+        QCOMPARE(ReadBytes(path), QFileInfo(path).isFile() ? bytes : QByteArray());
+        QCOMPARE(w.Entries().remove(",test1.wav"), QString("Temp.wav")); // nothing else written
+    }
+};
+
+// Thousands of seeded actions on the buttons, the transport bar and the scroll
+// bar, with file dialogs answered by sound files, missing names, folders,
+// garbage and cancels. RECORDER_SEED replays a run, RECORDER_ACTIONS sets its length.
+class RandomUseTest : public QObject {
+    Q_OBJECT
+    QRandomGenerator random_;
+    int Pick(int n) { return int(random_.bounded(n)); }
+    void Act(const QString& in, int kind)
+    {
+        static const char* const opened[] = {"mono8k.wav", "stereo.wav", "float.wav", "song.flac", "tone.aiff",
+                                             "silent.wav", "garbage.wav", "zero.wav", "nothere.wav", "folder",
+                                             "w/Temp.wav", ""};
+        static const char* const saved[] = {"new name.wav", "stereo.wav", "folder", "no folder/x.wav", ""};
+        auto pick = [&](const auto& names) { // a name beside the working folder, or a cancel
+            const QString name = names[Pick(std::size(names))];
+            return name.isEmpty() ? name : in + name;
+        };
+        QWidget* transport = Form1->MediaPlayer1->Widget();
+        auto* scroll = static_cast<QScrollBar*>(Form1->ScrollBar1->Widget());
+        QPoint at(Pick(scroll->width() + 40) - 20, scroll->height() / 2); // beyond the ends too
+        auto send = [&](QEvent::Type type, Qt::MouseButtons buttons) {
+            QMouseEvent e(type, at, scroll->mapToGlobal(at), Qt::LeftButton, buttons, Qt::NoModifier);
+            QApplication::sendEvent(scroll, &e);
+        };
+        // Recordings are paced near real time, so as not to fill the disk however long they run.
+        qputenv("SDL_DISKAUDIODELAY", kind == 0 || kind == 5 ? "5" : "0");
+        switch (kind) {
+        case 0: return Click(Form1->btnrecord);
+        case 1: return Click(Form1->btnstop);
+        case 2: return Click(Form1->Play);
+        case 3: QVERIFY(Answer(Form1->btnopen, pick(opened))); return;
+        case 4: QVERIFY(Answer(Form1->btnsave, pick(saved))); return;
+        case 5: // a button, or anywhere with the borders
+            return Pick(4) ? ClickTransport(Pick(TMediaPlayer::ButtonCount))
+                           : QTest::mouseClick(transport, Qt::LeftButton, {},
+                                               QPoint(Pick(transport->width()), Pick(transport->height())));
+        case 6: scroll->setFocus(); return QTest::keyClick(scroll, Qt::Key(Qt::Key_Home + Pick(8))); // to Page Down
+        case 7: { // an arrow or the trough clicked, or the thumb dragged
+            struct Peek : QScrollBar { using QScrollBar::initStyleOption; };
+            QStyleOptionSlider o;
+            (scroll->*&Peek::initStyleOption)(&o);
+            const int moves = Pick(2) * (1 + Pick(6));
+            if (moves)
+                at = scroll->style()->subControlRect(QStyle::CC_ScrollBar, &o, QStyle::SC_ScrollBarSlider).center();
+            send(QEvent::MouseButtonPress, Qt::LeftButton);
+            for (int n = 0; n < moves; ++n) {
+                at.setX(Pick(scroll->width() + 40) - 20);
+                send(QEvent::MouseMove, Qt::LeftButton);
+            }
+            return send(QEvent::MouseButtonRelease, Qt::NoButton);
+        }
+        default: return QTest::qWait(1 + Pick(30));
+        }
+    }
+
+private slots:
+    void randomUse()
+    {
+        const QByteArray seedText = qgetenv("RECORDER_SEED");
+        const unsigned seed = seedText.isEmpty() ? unsigned(std::time(nullptr)) : seedText.toUInt();
+        const int asked = qEnvironmentVariableIntValue("RECORDER_ACTIONS"), actions = asked > 0 ? asked : 2000;
+        random_.seed(seed);
+        qInfo("random use: seed %u, %d actions (replay with RECORDER_SEED=%u)", seed, actions, seed);
+        Window w;
+        const QString in = w.root.path() + "/"; // beside the working folder
+        QDir().mkpath(in + "folder");
+        WriteSound(in + "mono8k.wav", 4000, 1, 8000);
+        WriteSound(in + "stereo.wav", 13230);
+        WriteSound(in + "float.wav", 4410, 1, 22050, SF_FORMAT_WAV | SF_FORMAT_FLOAT);
+        WriteSound(in + "song.flac", 4800, 2, 16000, SF_FORMAT_FLAC | SF_FORMAT_PCM_16);
+        WriteSound(in + "tone.aiff", 9600, 1, 48000, SF_FORMAT_AIFF | SF_FORMAT_PCM_24);
+        WriteSound(in + "silent.wav", 0);
+        WriteBytes(in + "garbage.wav", RandomBytes(3000, 7));
+        WriteBytes(in + "zero.wav", {});
+        const QByteArray test1 = ReadBytes(w.At("test1.wav"));
+        QSet<int> scrolls; // the kinds of scroll notification seen
+        auto& onScroll = Form1->ScrollBar1->OnScroll;
+        onScroll = [&scrolls, next = onScroll](TObject* s, TScrollCode c, int& p) { scrolls << c; next(s, c, p); };
+        auto rss = [] { return QString(ReadBytes("/proc/self/statm")).section(' ', 1, 1).toLongLong() * 4096; };
+        auto namesTemp = [] { return QFileInfo(Form1->MediaPlayer1->FileName().c_str()) == QFileInfo("Temp.wav"); };
+        static const QRegularExpression allowed("^(\\.Temp\\.wav\\.[A-Za-z0-9]{6},)?(Temp\\.wav,)?test1\\.wav$");
+        static const int percent[] = {8, 10, 8, 5, 3, 20, 12, 14, 20}; // of each kind of action in Act()
+        int recordingsSaved = 0;
+        long long warmRss = 0;
+        for (int i = 0; i <= actions; ++i) {
+            int kind = 0, roll = Pick(100);
+            while (roll >= percent[kind])
+                roll -= percent[kind++];
+            kind = i == actions ? 1 : kind; // end with Stop, so that the last recording is checked too
+            const bool recording = namesTemp() && !Form1->MediaPlayer1->ButtonEnabled(kRecord) && // into "Temp.wav":
+                                   Form1->MediaPlayer1->ButtonEnabled(kStop); // the Stop that ends it must save it
+            const auto shown = w.errors.size();
+            Act(in, kind);
+            QCoreApplication::processEvents();
+            const QString where = QString(" (action %1 of kind %2, seed %3)").arg(i).arg(kind).arg(seed);
+            QVERIFY2(!QTest::currentTestFailed() && !QApplication::activeModalWidget(),
+                     qPrintable("a dialog was left open" + where));
+            QVERIFY2(allowed.match(w.Entries()).hasMatch() && QFileInfo("Temp.wav").size() < 256 << 20 &&
+                         !QFile::exists(in + "new name.wav"), qPrintable("files written: " + w.Entries() + where));
+            QVERIFY2(ReadBytes("test1.wav") == test1, qPrintable("test1.wav changed" + where));
+            for (auto e = w.errors.begin() + shown; e != w.errors.end(); ++e)
+                QVERIFY2(e->contains(QRegularExpression("\"|device|^Nothing is open")), qPrintable(*e + where));
+            const bool failed = w.errors.size() > shown;
+            QVERIFY2(kind != 1 || !recording || !failed, qPrintable(w.errors.join(" | ") + where));
+            if (kind == 1 && !failed && namesTemp()) // a whole WAV as long as the control says
+                QVERIFY2(WavMs("Temp.wav") == Form1->MediaPlayer1->TrackLength(1), qPrintable("Temp.wav" + where));
+            recordingsSaved += kind == 1 && recording;
+            warmRss = i == actions / 5 ? rss() : warmRss;
+        }
+        const long long grown = rss() - warmRss;
+        qInfo("%d errors shown, %d recordings saved, %d kinds of scroll, RSS grew %lld MB after warm-up",
+              int(w.errors.size()), recordingsSaved, int(scrolls.size()), grown >> 20);
+        QVERIFY2(recordingsSaved > 0 && (actions < 1000 || scrolls.size() == 9), "the mix of actions is off");
+        QVERIFY2(grown < RSS_BOUND_MB << 20, "memory kept growing");
+    }
+};
+
+QTEST_MAIN(SUITE) // FaultTests or RandomUseTest, as CMake builds it
+
+#include "test_robust.moc"
