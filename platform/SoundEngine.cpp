@@ -602,6 +602,11 @@ void SoundEngine::SaveByWriting(const std::filesystem::path& path)
         throw fail(output.Error());
     if (!closed)
         throw fail(closeError);
+    // Some formats (FLAC) write nothing at all for content without frames;
+    // an empty file would replace a sound file with something no program
+    // opens, so the old file stays instead.
+    if (file.size() == 0)
+        throw fail("there is no sound to save, and an empty file of this type cannot be written");
     if (!file.commit())
         throw Exception("Cannot save " + Quoted(path) + ": " + file.errorString().toStdString());
 }

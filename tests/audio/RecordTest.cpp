@@ -94,3 +94,22 @@ TEST(Recording, FailedSaveLeavesThePreviousFileByteForByte)
     engine.Save(dir / "Temp.wav");
     EXPECT_TRUE(Decoded(dir / "Temp.wav", 's', info).substr(0, before.size() + input.size()) == before + input);
 }
+
+// A recording stopped before any sound arrived, saved over a FLAC file:
+// libsndfile writes nothing for a FLAC without frames, so the save must fail
+// and leave the old file, not replace it with an empty one.
+TEST(Recording, AnEmptyRecordingNeverReplacesAFileWithNothing)
+{
+    ScratchDir dir;
+    WriteSound(dir / "song.flac", SF_FORMAT_FLAC | SF_FORMAT_PCM_16, 44100, 2, Tone(4410, 2, 44100));
+    const std::string song = ReadBytes(dir / "song.flac");
+    Microphone(dir / "mic.raw", 4410, 3);
+    setenv("SDL_DISKAUDIODELAY", "300", 1); // the first sound comes after Stop
+    SoundEngine engine;
+    engine.Open(dir / "song.flac");
+    engine.StartRecording(0, dir / "song.flac");
+    engine.Stop();
+    ASSERT_EQ(engine.Length(), 0);
+    EXPECT_NE(ErrorOf([&] { engine.Save(dir / "song.flac"); }).find("song.flac"), std::string::npos);
+    EXPECT_EQ(ReadBytes(dir / "song.flac"), song);
+}
