@@ -325,9 +325,8 @@ void TApplication::Initialize()
     QApplication::setQuitOnLastWindowClosed(false);
     // The design's face; where it is missing, the nearest sans face stands in.
     QFont::insertSubstitutions("MS Sans Serif", {"Microsoft Sans Serif", "Liberation Sans", "Arial", "DejaVu Sans"});
-    const QPixmap icon = IconFromXpm(LoadResource("MAINICON"));
-    if (!icon.isNull())
-        QApplication::setWindowIcon(QIcon(icon));
+    if (HasResource("MAINICON"))
+        QApplication::setWindowIcon(QIcon(IconFromXpm(LoadResource("MAINICON"))));
 }
 
 void TApplication::AddForm(TForm* form)

@@ -4,6 +4,11 @@
 
 #include "Exception.h"
 
+bool HasResource(const std::string& name)
+{
+    return QFile::exists(":/" + QString::fromStdString(name));
+}
+
 std::string LoadResource(const std::string& name)
 {
     QFile file(":/" + QString::fromStdString(name));
