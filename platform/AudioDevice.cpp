@@ -103,8 +103,6 @@ void AudioDevice::Open(Direction direction, int rate, int channels, SampleKind k
 {
     Close();
     InitAudio(direction);
-    if (channels > 255)
-        throw Exception(AnsiString(Missing(direction)) + "too many channels");
     SDL_AudioSpec wanted{};
     wanted.freq = rate;
     wanted.format = SdlFormat(kind);
