@@ -17,6 +17,7 @@
 #include <system_error>
 
 #include "FormStream.h"
+#include "FormText.h"
 
 namespace {
 

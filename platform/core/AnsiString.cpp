@@ -1,10 +1,6 @@
 #include "AnsiString.h"
 
-#include <cstdio>
-
 AnsiString IntToStr(int value)
 {
-    char buffer[16];
-    std::snprintf(buffer, sizeof buffer, "%i", value);
-    return AnsiString(buffer);
+    return AnsiString(std::to_string(value)); // the same text as "%i"
 }

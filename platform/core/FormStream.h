@@ -1,7 +1,7 @@
 #pragma once
-// Form definitions: the readable text form kept in the source tree and the
-// binary form stream ("TPF0") embedded in the program. Both map to the same
-// tree of objects, properties and values.
+// Form definitions as a tree of objects, properties and values, and the
+// binary form stream ("TPF0") embedded in the program that holds one. The
+// readable text form is in FormText.h.
 //
 // Binary layout: "TPF0", then one object. An object is its class name and
 // its name (each a length byte and that many bytes), its properties, a 0
@@ -17,6 +17,10 @@
 #include <vector>
 
 namespace formstream {
+
+// Components may nest this deep and no deeper: enough for any window, and it
+// keeps the recursive readers' stack use small on hostile input.
+constexpr int kMaxDepth = 64;
 
 struct Value {
     enum class Type { Integer, String, Identifier, Boolean, Set };
@@ -56,18 +60,5 @@ struct Object {
 Object ReadBinary(const std::string& bytes, const std::string& source);
 // Writes the binary form stream; integers take the smallest tag that holds them.
 std::string WriteBinary(const Object& root);
-
-// Reads the text definition:
-//   object Name: TClass
-//     Prop = 12 | -11 | 'text' | Ident | True | False | [a, b] | []
-//     Font.Height = -19
-//     object Child: TClass
-//       ...
-//     end
-//   end
-// Strings use single quotes, '' inside a string for a quote.
-Object ParseText(const std::string& text, const std::string& source);
-// Writes the text definition, indented by two spaces per level.
-std::string WriteText(const Object& root);
 
 } // namespace formstream

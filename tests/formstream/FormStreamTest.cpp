@@ -1,4 +1,5 @@
 #include "FormStream.h"
+#include "FormText.h"
 
 #include <gtest/gtest.h>
 

@@ -7,6 +7,7 @@
 
 #include "Exception.h"
 #include "FormStream.h"
+#include "FormText.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
