@@ -1,18 +1,11 @@
 #include "FileSystem.h"
 
-#include <cerrno>
-#include <cstring>
-#include <random>
 #include <system_error>
 
-#ifdef _WIN32
-#include <fcntl.h>
-#include <io.h>
-#include <sys/stat.h>
-#else
 #include <csignal>
-#include <fcntl.h>
-#include <unistd.h>
+
+#ifndef _WIN32
+#include <sys/stat.h>
 #endif
 
 namespace sound::fs {
@@ -24,57 +17,15 @@ void IgnoreFileSizeSignal()
 #endif
 }
 
-std::filesystem::path CreateUniqueFile(const std::filesystem::path& directory, const std::string& prefix)
+void GiveDefaultPermissions(const std::filesystem::path& path)
 {
-    static const char alphabet[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
-    std::random_device seed;
-    std::mt19937 random(seed());
-    std::uniform_int_distribution<int> pick(0, sizeof alphabet - 2);
-    int lastError = 0;
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        std::string name = prefix;
-        for (int i = 0; i < 6; ++i)
-            name += alphabet[pick(random)];
-        std::filesystem::path path = directory / name;
+    std::error_code ec;
 #ifdef _WIN32
-        int fd = _wopen(path.c_str(), _O_CREAT | _O_EXCL | _O_WRONLY | _O_BINARY, _S_IREAD | _S_IWRITE);
+    std::filesystem::permissions(path, std::filesystem::perms::owner_read | std::filesystem::perms::owner_write, ec);
 #else
-        int fd = ::open(path.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0666);
-#endif
-        if (fd >= 0) {
-#ifdef _WIN32
-            _close(fd);
-#else
-            ::close(fd);
-#endif
-            return path;
-        }
-        lastError = errno;
-        if (lastError != EEXIST)
-            break;
-    }
-    throw std::filesystem::filesystem_error("cannot create a file", directory,
-                                            std::error_code(lastError, std::generic_category()));
-}
-
-std::string SyncFile(const std::filesystem::path& path)
-{
-#ifdef _WIN32
-    int fd = _wopen(path.c_str(), _O_RDWR | _O_BINARY);
-    if (fd < 0)
-        return std::strerror(errno);
-    int result = _commit(fd);
-    int error = errno;
-    _close(fd);
-    return result == 0 ? std::string() : std::string(std::strerror(error));
-#else
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return std::strerror(errno);
-    int result = ::fsync(fd);
-    int error = errno;
-    ::close(fd);
-    return result == 0 ? std::string() : std::string(std::strerror(error));
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    std::filesystem::permissions(path, static_cast<std::filesystem::perms>(0666 & ~mask), ec);
 #endif
 }
 

@@ -11,14 +11,9 @@ namespace sound::fs {
 // (EFBIG) instead of killing the process with SIGXFSZ. Safe to call often.
 void IgnoreFileSizeSignal();
 
-// Creates a new empty file named `prefix` followed by six random characters
-// in `directory`, with the permissions a new file gets by default, and
-// returns its path. Throws std::filesystem::filesystem_error on failure.
-std::filesystem::path CreateUniqueFile(const std::filesystem::path& directory, const std::string& prefix);
-
-// Flushes a file's data to the storage device. Returns an empty string on
-// success, otherwise the OS's reason.
-std::string SyncFile(const std::filesystem::path& path);
+// Gives a file the permissions a newly created file gets by default (read
+// and write for all, less the process's umask).
+void GiveDefaultPermissions(const std::filesystem::path& path);
 
 // What identifies a version of a file cheaply: size and modification time.
 struct Stamp {

@@ -1,15 +1,16 @@
 #include "SoundEngine.h"
 
-#include <QByteArray>
-#include <QFile>
-#include <QSaveFile>
-
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <system_error>
 
+#include <QByteArray>
+#include <QFile>
+#include <QTemporaryFile>
+
+#include "AtomicSave.h"
 #include "Exception.h"
 
 namespace sound {
@@ -18,28 +19,9 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// How long an audio callback waits for the worker before it gives up: for
-// playback it then plays silence (an underrun), for capture it drops sound
-// and ends the recording (an overrun). With a real device the ring never runs
-// dry or full for that long unless the disk stalls; with SDL's file-backed
-// test driver running unpaced it is the backpressure that keeps every sample.
-constexpr auto kPlayWait = std::chrono::milliseconds(100);
-constexpr auto kCaptureWait = std::chrono::milliseconds(250);
-// After the end of the content, how many silent device buffers are delivered
-// before playback counts as finished, so that the last sound is heard before
-// the device closes; and how long each further callback idles until it does.
-constexpr int kSilentBuffersAfterEnd = 2;
-constexpr auto kIdleAfterEnd = std::chrono::milliseconds(50);
 // Play waits at most this long for the first samples before it starts the
 // device.
 constexpr auto kPrefillWait = std::chrono::milliseconds(500);
-// A recording is flushed to the disk whenever this much more of it has been
-// written: a power cut then loses little, and saving it has little left to
-// flush.
-constexpr std::int64_t kSyncBytes = 4 << 20;
-// Frames copied per read and write while saving.
-constexpr std::int64_t kSaveChunkFrames = 65536;
-
 // About 25 ms per device buffer, as a power of two SDL likes.
 int DeviceBufferFrames(int rate)
 {
@@ -49,94 +31,10 @@ int DeviceBufferFrames(int rate)
     return frames;
 }
 
-std::string Quoted(const std::filesystem::path& path)
-{
-    return "\"" + path.string() + "\"";
-}
-
 // What sound devices take: a header that claims a rate or a channel count
 // outside these is refused before a device (and a ring sized by the rate)
 // is opened for it.
 constexpr int kMinRate = 1000, kMaxRate = 768000, kMaxChannels = 8;
-
-// An Output over QSaveFile with a large write buffer of its own, so that
-// libsndfile's small writes reach the disk in big blocks.
-class SaveFileOutput : public Output {
-public:
-    explicit SaveFileOutput(QSaveFile& file) : file_(file) { buffer_.reserve(kBufferBytes); }
-
-    std::int64_t Size() override
-    {
-        if (!Flush())
-            return -1;
-        return file_.size();
-    }
-    std::int64_t Seek(std::int64_t offset, int whence) override
-    {
-        if (!Flush())
-            return -1;
-        std::int64_t target = offset;
-        if (whence == SEEK_CUR)
-            target += file_.pos();
-        else if (whence == SEEK_END)
-            target += file_.size();
-        if (target < 0 || !file_.seek(target))
-            return Fail();
-        return target;
-    }
-    std::int64_t Read(void*, std::int64_t) override { return 0; } // written only
-    std::int64_t Write(const void* data, std::int64_t bytes) override
-    {
-        if (failed_)
-            return 0;
-        if (buffer_.size() + static_cast<std::size_t>(bytes) > kBufferBytes && !Flush())
-            return 0;
-        if (static_cast<std::size_t>(bytes) >= kBufferBytes)
-            return WriteAll(static_cast<const char*>(data), bytes) ? bytes : 0;
-        const auto* begin = static_cast<const std::uint8_t*>(data);
-        buffer_.insert(buffer_.end(), begin, begin + bytes);
-        return bytes;
-    }
-    std::int64_t Tell() override { return file_.pos() + static_cast<std::int64_t>(buffer_.size()); }
-
-    bool Flush()
-    {
-        if (failed_)
-            return false;
-        if (buffer_.empty())
-            return true;
-        bool ok = WriteAll(reinterpret_cast<const char*>(buffer_.data()), static_cast<qint64>(buffer_.size()));
-        buffer_.clear();
-        return ok;
-    }
-    bool failed() const { return failed_; }
-    std::string Error() const { return file_.errorString().toStdString(); }
-
-private:
-    // A short write is retried, so that a failure comes with its reason.
-    bool WriteAll(const char* data, qint64 bytes)
-    {
-        while (bytes > 0) {
-            const qint64 n = file_.write(data, bytes);
-            if (n <= 0) {
-                Fail();
-                return false;
-            }
-            data += n;
-            bytes -= n;
-        }
-        return true;
-    }
-    std::int64_t Fail()
-    {
-        failed_ = true;
-        return -1;
-    }
-    static constexpr std::size_t kBufferBytes = 1 << 20;
-    QSaveFile& file_;
-    std::vector<std::uint8_t> buffer_;
-    bool failed_ = false;
-};
 
 } // namespace
 
@@ -318,17 +216,20 @@ void SoundEngine::StartRecording(std::int64_t from, const std::filesystem::path&
     // Make the new recording's file before dropping the old recording, so a
     // failure here leaves the content as it was.
     const Format recordingFormat{format_.rate, format_.channels, RecordingFormatFor(format_.sfFormat)};
-    std::filesystem::path path;
+    QTemporaryFile file(QFile::decodeName(QByteArray::fromStdString((directory / ("." + base + ".XXXXXX")).string())));
+    file.setAutoRemove(false);
+    if (!file.open()) {
+        device_.Close();
+        throw Exception("Cannot record into " + Quoted(directory) + ": " + file.errorString().toStdString());
+    }
+    const std::filesystem::path path(QFile::encodeName(file.fileName()).toStdString());
+    fs::GiveDefaultPermissions(path);
     SoundFile writer;
     try {
-        path = fs::CreateUniqueFile(directory, "." + base + ".");
         writer = SoundFile::Create(path, recordingFormat, true);
-    } catch (const std::filesystem::filesystem_error& e) {
-        device_.Close();
-        throw Exception("Cannot record into " + Quoted(directory) + ": " + e.code().message());
     } catch (const Exception&) {
         device_.Close();
-        std::filesystem::remove(path, ec);
+        file.remove();
         throw;
     }
 
@@ -406,6 +307,8 @@ void SoundEngine::StopRecording()
         ringHead_ = ringUsed_ = 0;
         written = written_;
     }
+    // Flushed to the disk while still open, so that saving it is a rename.
+    recordingWriter_.Sync();
     std::string problem;
     if (!recordingWriter_.Close(&problem))
         problem = "The recording could not be finished in " + Quoted(recordingPath_) + ": " + problem;
@@ -528,17 +431,7 @@ void SoundEngine::Save(const std::filesystem::path& path)
 void SoundEngine::SaveByRename(const std::filesystem::path& path)
 {
     recordingReader_.Close();
-    std::string why = fs::SyncFile(recordingPath_);
-    if (why.empty()) {
-        std::error_code ec;
-        auto status = std::filesystem::status(path, ec);
-        if (!ec && std::filesystem::exists(status))
-            std::filesystem::permissions(recordingPath_, status.permissions(), ec);
-        ec.clear();
-        std::filesystem::rename(recordingPath_, path, ec);
-        if (ec)
-            why = ec.message();
-    }
+    const std::string why = MoveIntoPlace(recordingPath_, path);
     if (!why.empty()) {
         try {
             recordingReader_ = SoundFile::OpenRead(recordingPath_);
@@ -551,277 +444,16 @@ void SoundEngine::SaveByRename(const std::filesystem::path& path)
 }
 
 // Writes the content in the opened file's format into a new file beside
-// `path` and renames it over `path` once complete.
+// `path` and renames it over `path` once complete. Integer content is copied
+// in the kind it is played in, floating-point content as doubles: each
+// carries every sample of its format exactly.
 void SoundEngine::SaveByWriting(const std::filesystem::path& path)
 {
-    QSaveFile file(QFile::decodeName(QByteArray::fromStdString(path.string())));
-    auto fail = [&](const std::string& why) {
-        file.cancelWriting();
-        return Exception("Cannot save " + Quoted(path) + ": " + why);
-    };
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
-        throw fail(file.errorString().toStdString());
-    SaveFileOutput output(file);
-    std::string why;
-    SoundFile writer = SoundFile::Create(output, format_, why);
-    if (!writer)
-        throw fail(output.failed() ? output.Error() : why);
-
-    // Integer content is copied in the kind it is played in, floating-point
-    // content as doubles: each carries every sample of its format exactly.
-    const SampleKind copyKind = kind_ == SampleKind::F32 ? SampleKind::F64 : kind_;
-    std::vector<std::uint8_t> buffer(static_cast<std::size_t>(kSaveChunkFrames) *
-                                     static_cast<std::size_t>(BytesPerSample(copyKind) * format_.channels));
-    auto copy = [&](SoundFile& from, const std::filesystem::path& fromPath, std::int64_t frames) {
-        if (frames <= 0)
-            return;
-        if (!from.Seek(0))
-            throw fail("cannot read " + Quoted(fromPath) + ": " + from.Error());
-        for (std::int64_t done = 0; done < frames;) {
-            const std::int64_t want = std::min(kSaveChunkFrames, frames - done);
-            const std::int64_t got = from.Read(copyKind, buffer.data(), want);
-            if (got <= 0) {
-                if (from.Failed())
-                    throw fail("cannot read " + Quoted(fromPath) + ": " + from.Error());
-                break; // shorter than its header said: keep what is there
-            }
-            if (writer.Write(copyKind, buffer.data(), got) != got)
-                throw fail(output.failed() ? output.Error() : writer.Error());
-            done += got;
-        }
-    };
-    copy(source_, sourcePath_, prefixFrames_);
-    sourceReadAt_ = -1;
-    if (hasRecording_) {
-        copy(recordingReader_, recordingPath_, recordedFrames_);
-        recordingReadAt_ = -1;
-    }
-    std::string closeError;
-    const bool closed = writer.Close(&closeError);
-    if (!output.Flush() || output.failed())
-        throw fail(output.Error());
-    if (!closed)
-        throw fail(closeError);
-    // Some formats (FLAC) write nothing at all for content without frames;
-    // an empty file would replace a sound file with something no program
-    // opens, so the old file stays instead.
-    if (file.size() == 0)
-        throw fail("there is no sound to save, and an empty file of this type cannot be written");
-    if (!file.commit())
-        throw Exception("Cannot save " + Quoted(path) + ": " + file.errorString().toStdString());
-}
-
-// ---------------------------------------------------------------- ring
-
-void SoundEngine::RingPush(const std::uint8_t* data, std::size_t frames)
-{
-    std::size_t tail = (ringHead_ + ringUsed_) % ringCapacity_;
-    std::size_t first = std::min(frames, ringCapacity_ - tail);
-    std::memcpy(ring_.data() + tail * frameBytes_, data, first * frameBytes_);
-    if (frames > first)
-        std::memcpy(ring_.data(), data + first * frameBytes_, (frames - first) * frameBytes_);
-    ringUsed_ += frames;
-}
-
-void SoundEngine::RingPop(std::uint8_t* data, std::size_t frames)
-{
-    std::size_t first = std::min(frames, ringCapacity_ - ringHead_);
-    std::memcpy(data, ring_.data() + ringHead_ * frameBytes_, first * frameBytes_);
-    if (frames > first)
-        std::memcpy(data + first * frameBytes_, ring_.data(), (frames - first) * frameBytes_);
-    ringHead_ = (ringHead_ + frames) % ringCapacity_;
-    ringUsed_ -= frames;
-}
-
-// ---------------------------------------------------------------- SDL's thread
-
-void SoundEngine::AudioCallback(std::uint8_t* data, int bytes)
-{
-    std::unique_lock lock(mutex_);
-    const std::size_t frames = frameBytes_ ? static_cast<std::size_t>(bytes) / frameBytes_ : 0;
-    if (mode_ == Mode::Play)
-        PlayCallback(data, frames, lock);
-    else if (mode_ == Mode::Record)
-        CaptureCallback(data, frames, lock);
-    else
-        std::memset(data, 0, static_cast<std::size_t>(bytes));
-}
-
-void SoundEngine::PlayCallback(std::uint8_t* data, std::size_t frames, std::unique_lock<std::mutex>& lock)
-{
-    std::size_t done = 0;
-    Clock::time_point deadline{};
-    while (done < frames && !abort_) {
-        if (ringUsed_ > 0) {
-            const std::size_t n = std::min(ringUsed_, frames - done);
-            RingPop(data + done * frameBytes_, n);
-            done += n;
-            playPosition_.fetch_add(static_cast<std::int64_t>(n), std::memory_order_relaxed);
-            changed_.notify_all();
-            continue;
-        }
-        if (readEnded_)
-            break;
-        if (deadline == Clock::time_point{})
-            deadline = Clock::now() + kPlayWait;
-        if (changed_.wait_until(lock, deadline) == std::cv_status::timeout && ringUsed_ == 0)
-            break; // the worker is late: play silence rather than stall the device
-    }
-    // Silence is all-zero bytes in every sample kind used.
-    std::memset(data + done * frameBytes_, 0, (frames - done) * frameBytes_);
-    if (done == 0 && readEnded_ && ringUsed_ == 0 && !abort_) {
-        if (++silentAfterEnd_ >= kSilentBuffersAfterEnd) {
-            finished_ = true;
-            changed_.wait_for(lock, kIdleAfterEnd, [&] { return abort_ || !readEnded_; });
-        }
-    }
-}
-
-void SoundEngine::CaptureCallback(const std::uint8_t* data, std::size_t frames, std::unique_lock<std::mutex>& lock)
-{
-    std::size_t done = 0;
-    Clock::time_point deadline{};
-    while (done < frames && !abort_ && !recordFailed_) {
-        const std::size_t n = std::min(RingFree(), frames - done);
-        if (n > 0) {
-            RingPush(data + done * frameBytes_, n);
-            done += n;
-            captured_.fetch_add(static_cast<std::int64_t>(n), std::memory_order_relaxed);
-            changed_.notify_all();
-            continue;
-        }
-        if (deadline == Clock::time_point{})
-            deadline = Clock::now() + kCaptureWait;
-        if (changed_.wait_until(lock, deadline) == std::cv_status::timeout && RingFree() == 0) {
-            // No allocation here: Poll words the message.
-            recordFailed_ = overran_ = true;
-            changed_.notify_all();
-        }
-    }
-}
-
-// ---------------------------------------------------------------- worker
-
-void SoundEngine::WorkerMain()
-{
-    std::unique_lock lock(mutex_);
-    for (;;) {
-        bool progressed = false;
-        if (mode_ == Mode::Quit)
-            return;
-        if (mode_ == Mode::Play)
-            progressed = WorkerPlayStep(lock);
-        else if (mode_ == Mode::Record)
-            progressed = WorkerRecordStep(lock);
-        if (!progressed)
-            changed_.wait(lock);
-    }
-}
-
-bool SoundEngine::WorkerPlayStep(std::unique_lock<std::mutex>& lock)
-{
-    if (readEnded_)
-        return false;
-    const std::int64_t remaining = playEnd_ - readCursor_;
-    if (remaining <= 0) {
-        readEnded_ = true;
-        changed_.notify_all();
-        return true;
-    }
-    const auto want = static_cast<std::size_t>(std::min(chunkFrames_, remaining));
-    if (RingFree() < want)
-        return false;
-    const std::uint64_t generation = generation_;
-    const std::int64_t at = readCursor_;
-    workerBusy_ = true;
-    lock.unlock();
-    std::string error;
-    const std::int64_t got = ReadContent(at, workBuffer_.data(), static_cast<std::int64_t>(want), error);
-    lock.lock();
-    workerBusy_ = false;
-    changed_.notify_all();
-    if (mode_ != Mode::Play || generation != generation_)
-        return true; // stopped or moved meanwhile: drop what was read
-    if (got < 0) {
-        readEnded_ = readFailed_ = true;
-        if (error_.empty())
-            error_ = error;
-    } else if (got == 0) {
-        readEnded_ = true; // the file ends before its header said it would
-    } else {
-        RingPush(workBuffer_.data(), static_cast<std::size_t>(got));
-        readCursor_ += got;
-    }
-    return true;
-}
-
-std::int64_t SoundEngine::ReadContent(std::int64_t pos, void* data, std::int64_t frames, std::string& error)
-{
-    auto* out = static_cast<std::uint8_t*>(data);
-    std::int64_t done = 0;
-    while (done < frames) {
-        const std::int64_t p = pos + done;
-        const bool fromSource = p < prefixFrames_;
-        SoundFile& file = fromSource ? source_ : recordingReader_;
-        std::int64_t& readAt = fromSource ? sourceReadAt_ : recordingReadAt_;
-        const std::int64_t at = fromSource ? p : p - prefixFrames_;
-        const std::int64_t n = fromSource ? std::min(frames - done, prefixFrames_ - p) : frames - done;
-        const std::filesystem::path& name = fromSource ? sourcePath_ : recordingPath_;
-        if (readAt != at) {
-            if (!file.Seek(at)) {
-                error = "Cannot read " + Quoted(name) + ": " + file.Error();
-                return -1;
-            }
-            readAt = at;
-        }
-        const std::int64_t got = file.Read(kind_, out + static_cast<std::size_t>(done) * frameBytes_, n);
-        readAt = got > 0 ? readAt + got : -1;
-        done += std::max<std::int64_t>(got, 0);
-        if (got < n) {
-            if (file.Failed()) {
-                error = "Cannot read " + Quoted(name) + ": " + file.Error();
-                return -1;
-            }
-            break;
-        }
-    }
-    return done;
-}
-
-bool SoundEngine::WorkerRecordStep(std::unique_lock<std::mutex>& lock)
-{
-    if (recordFailed_)
-        return false;
-    const std::size_t n = std::min<std::size_t>(ringUsed_, static_cast<std::size_t>(chunkFrames_));
-    if (n == 0 || (n < static_cast<std::size_t>(chunkFrames_) && !drain_))
-        return false;
-    RingPop(workBuffer_.data(), n);
-    changed_.notify_all();
-    const std::int64_t room = writeLimitFrames_ - written_;
-    const std::int64_t wanted = std::min<std::int64_t>(static_cast<std::int64_t>(n), room);
-    workerBusy_ = true;
-    lock.unlock();
-    const std::int64_t got = recordingWriter_.Write(kind_, workBuffer_.data(), wanted);
-    const std::string why = got < wanted ? recordingWriter_.Error() : std::string();
-    unsyncedBytes_ += std::max<std::int64_t>(got, 0) * static_cast<std::int64_t>(frameBytes_);
-    if (unsyncedBytes_ >= kSyncBytes) {
-        recordingWriter_.Sync();
-        unsyncedBytes_ = 0;
-    }
-    lock.lock();
-    workerBusy_ = false;
-    written_ += std::max<std::int64_t>(got, 0);
-    if (got < wanted) {
-        recordFailed_ = true;
-        if (error_.empty())
-            error_ = "The recording stopped: cannot write " + Quoted(recordingPath_) + ": " + why;
-    } else if (wanted < static_cast<std::int64_t>(n)) {
-        recordFailed_ = true;
-        if (error_.empty())
-            error_ = "The recording stopped: it reached the largest size a WAV file can hold.";
-    }
-    changed_.notify_all();
-    return true;
+    std::vector<SavePart> parts{{&source_, sourcePath_, prefixFrames_}};
+    if (hasRecording_)
+        parts.push_back({&recordingReader_, recordingPath_, recordedFrames_});
+    sourceReadAt_ = recordingReadAt_ = -1;
+    sound::SaveByWriting(path, format_, kind_ == SampleKind::F32 ? SampleKind::F64 : kind_, parts);
 }
 
 } // namespace sound

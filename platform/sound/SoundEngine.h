@@ -5,11 +5,16 @@
 // recording streams into a hidden WAV beside the control's file name, its
 // header kept current. Positions and lengths are frames.
 //
-// Every public call is made on one thread (the GUI thread) and returns at
-// once. Inside, one worker thread moves samples between the files and a
-// bounded ring, and SDL's audio thread moves them between the ring and the
-// device. Call Poll() regularly while playing or recording: it ends a
-// playback that reached the end and a recording that failed.
+// Every public call is made on one thread (the GUI thread). Inside, one
+// worker thread moves samples between the files and a bounded ring, and
+// SDL's audio thread moves them between the ring and the device. Play waits
+// for the first samples to be read (at most half a second) before it starts
+// the device; Stop, and everything that stops first, waits for SDL to let go
+// of the device (up to two device buffers) and for the worker to finish the
+// read or write it is in; Save waits for the recording to be flushed to the
+// disk, or for the whole content to be written when it cannot be renamed.
+// Call Poll() regularly while playing or recording: it ends a playback that
+// reached the end and a recording that failed.
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
