@@ -2,8 +2,12 @@
 // The media player control: a bar of transport buttons over a sound engine
 // that plays and records through the system's default audio devices. It is
 // the program's only access to sound. Every call runs on the GUI thread and
-// returns at once; sound moves inside the control. Positions and lengths are
-// milliseconds.
+// is synchronous; sound moves inside the control. Play and StartRecording
+// wait until the device has started (Play until the first samples are read,
+// at most half a second); Stop waits until the device has let go, which takes
+// up to two device buffers; Save waits for the file to be flushed to the
+// disk, or for the whole content to be written when it cannot be renamed
+// into place. Positions and lengths are milliseconds.
 #include <memory>
 
 #include "Controls.h"
@@ -12,6 +16,8 @@ enum TMPDeviceTypes {
     dtAutoSelect, dtAVIVideo, dtCDAudio, dtDAT, dtDigitalVideo, dtMMMovie, dtOther,
     dtOverlay, dtScanner, dtSequencer, dtVCR, dtVideodisc, dtWaveAudio
 };
+
+enum TMPModes { mpNotReady, mpStopped, mpPlaying, mpRecording, mpSeeking, mpPaused, mpOpen };
 
 class TMediaPlayer : public TControl {
 public:
@@ -29,6 +35,8 @@ public:
     void StartRecording();
     void Stop();
     void Save();
+    // What the control is doing: mpNotReady while nothing is open.
+    TMPModes Mode() const;
 
     int Position() const;
     void SetPosition(int ms);

@@ -1,0 +1,262 @@
+#include "TransportBar.h"
+
+#include <QHelpEvent>
+#include <QKeyEvent>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QPainterPath>
+#include <QStyle>
+#include <QStyleOptionButton>
+#include <QToolTip>
+
+#include <algorithm>
+#include <climits>
+
+#include "Classes.h"
+#include "MPlayer.h"
+
+namespace {
+
+const char* const kButtonNames[TransportBar::ButtonCount] = {
+    "Play",   "Pause", "Stop", "To start", "To end", "Step back one second", "Step forward one second",
+    "Record", "Eject"};
+
+// How far the step buttons move, in milliseconds.
+constexpr int kStepMs = 1000;
+
+static_assert(TransportBar::ButtonCount == TMediaPlayer::ButtonCount);
+
+} // namespace
+
+TransportBar::TransportBar(TMediaPlayer& player) : player_(player)
+{
+    setFocusPolicy(Qt::StrongFocus);
+}
+
+QRect TransportBar::ButtonRect(int i) const
+{
+    const int left = i * width() / ButtonCount;
+    const int right = (i + 1) * width() / ButtonCount;
+    return QRect(left, 0, right - left, height());
+}
+
+int TransportBar::ButtonAt(const QPoint& p) const
+{
+    for (int i = 0; i < ButtonCount; ++i)
+        if (ButtonRect(i).contains(p))
+            return i;
+    return -1;
+}
+
+bool TransportBar::ButtonEnabled(int button) const
+{
+    const TMPModes mode = player_.Mode();
+    if (mode == mpNotReady || !isEnabled())
+        return false;
+    const bool moving = mode == mpPlaying || mode == mpRecording;
+    const int position = player_.Position();
+    const int length = player_.TrackLength(1);
+    switch (button) {
+    case btPlay: return mode != mpPlaying && length > 0;
+    case btPause:
+    case btStop: return moving;
+    case btToStart:
+    case btBack: return position > 0;
+    case btToEnd:
+    case btStep: return position < length;
+    case btRecord: return mode != mpRecording;
+    default: return false; // files cannot be ejected
+    }
+}
+
+void TransportBar::Press(int button)
+{
+    if (!ButtonEnabled(button))
+        return;
+    DispatchEvent([&] {
+        switch (button) {
+        case btPlay:
+            if (player_.Mode() == mpRecording)
+                player_.Stop();
+            if (player_.Position() >= player_.TrackLength(1))
+                player_.SetPosition(0); // from the end, play starts over
+            player_.Play();
+            break;
+        case btPause:
+        case btStop: player_.Stop(); break;
+        case btToStart: player_.SetPosition(0); break;
+        case btToEnd: player_.SetPosition(player_.TrackLength(1)); break;
+        case btBack: player_.SetPosition(std::max(player_.Position(), kStepMs) - kStepMs); break;
+        case btStep: player_.SetPosition(std::min(player_.Position(), INT_MAX - kStepMs) + kStepMs); break;
+        case btRecord:
+            player_.SetFrom(player_.Position());
+            player_.StartRecording();
+            break;
+        default: break;
+        }
+    });
+    update();
+}
+
+void TransportBar::keyPressEvent(QKeyEvent* e)
+{
+    switch (e->key()) {
+    case Qt::Key_Left:
+        marked_ = std::max(0, marked_ - 1);
+        update();
+        break;
+    case Qt::Key_Right:
+        marked_ = std::min(ButtonCount - 1, marked_ + 1);
+        update();
+        break;
+    case Qt::Key_Space:
+        if (!e->isAutoRepeat())
+            Press(marked_);
+        break;
+    default:
+        QWidget::keyPressEvent(e);
+    }
+}
+
+void TransportBar::mousePressEvent(QMouseEvent* e)
+{
+    if (e->button() != Qt::LeftButton)
+        return QWidget::mousePressEvent(e);
+    down_ = ButtonAt(e->position().toPoint());
+    if (down_ >= 0)
+        marked_ = down_;
+    update();
+}
+
+void TransportBar::mouseReleaseEvent(QMouseEvent* e)
+{
+    if (e->button() != Qt::LeftButton)
+        return QWidget::mouseReleaseEvent(e);
+    const int was = std::exchange(down_, -1);
+    update();
+    if (was >= 0 && was == ButtonAt(e->position().toPoint()))
+        Press(was);
+}
+
+bool TransportBar::event(QEvent* e)
+{
+    if (e->type() == QEvent::ToolTip) {
+        auto* help = static_cast<QHelpEvent*>(e);
+        const int i = ButtonAt(help->pos());
+        if (i >= 0)
+            QToolTip::showText(help->globalPos(), QString::fromUtf8(kButtonNames[i]), this, ButtonRect(i));
+        else
+            QToolTip::hideText();
+        return true;
+    }
+    return QWidget::event(e);
+}
+
+void TransportBar::focusInEvent(QFocusEvent* e)
+{
+    update();
+    QWidget::focusInEvent(e);
+}
+
+void TransportBar::focusOutEvent(QFocusEvent* e)
+{
+    update();
+    QWidget::focusOutEvent(e);
+}
+
+// ---------------------------------------------------------------- drawing
+
+void TransportBar::paintEvent(QPaintEvent*)
+{
+    QPainter p(this);
+    p.setRenderHint(QPainter::Antialiasing, true);
+    for (int i = 0; i < ButtonCount; ++i) {
+        const QRect r = ButtonRect(i);
+        const bool enabled = ButtonEnabled(i);
+        QStyleOptionButton option;
+        option.initFrom(this);
+        option.rect = r;
+        option.state = QStyle::State_Raised;
+        if (enabled)
+            option.state |= QStyle::State_Enabled;
+        if (i == down_)
+            option.state = (option.state & ~QStyle::State_Raised) | QStyle::State_Sunken;
+        style()->drawControl(QStyle::CE_PushButtonBevel, &option, &p, this);
+
+        DrawGlyph(p, i, r.translated(i == down_ ? QPoint(1, 1) : QPoint()), enabled);
+        if (hasFocus() && i == marked_) {
+            QPen pen(palette().color(QPalette::ButtonText), 1, Qt::DotLine);
+            p.setPen(pen);
+            p.setBrush(Qt::NoBrush);
+            p.drawRect(QRectF(r.adjusted(3, 3, -4, -4)));
+        }
+    }
+}
+
+void TransportBar::DrawGlyph(QPainter& p, int button, const QRect& r, bool enabled) const
+{
+    const QColor ink = palette().color(enabled ? QPalette::Active : QPalette::Disabled, QPalette::ButtonText);
+    const qreal size = std::min(r.width(), r.height()) * 0.42;
+    const QPointF c = QRectF(r).center();
+    const qreal h = size / 2; // half the glyph's height
+    const qreal bar = std::max<qreal>(2, size / 6);
+    auto triangle = [&](qreal left, qreal width, bool pointsRight) {
+        QPainterPath path;
+        if (pointsRight) {
+            path.moveTo(left, c.y() - h);
+            path.lineTo(left + width, c.y());
+            path.lineTo(left, c.y() + h);
+        } else {
+            path.moveTo(left + width, c.y() - h);
+            path.lineTo(left, c.y());
+            path.lineTo(left + width, c.y() + h);
+        }
+        path.closeSubpath();
+        p.fillPath(path, ink);
+    };
+    auto barAt = [&](qreal left) { p.fillRect(QRectF(left, c.y() - h, bar, 2 * h), ink); };
+    const qreal w = size * 0.8; // width of one triangle
+
+    p.setPen(Qt::NoPen);
+    switch (button) {
+    case btPlay: triangle(c.x() - w / 2, w, true); break;
+    case btPause:
+        barAt(c.x() - bar * 1.5);
+        barAt(c.x() + bar * 0.5);
+        break;
+    case btStop: p.fillRect(QRectF(c.x() - h * 0.85, c.y() - h * 0.85, h * 1.7, h * 1.7), ink); break;
+    case btToStart: // |<<
+        barAt(c.x() - w - bar / 2);
+        triangle(c.x() - w + bar / 2, w / 2 + 1, false);
+        triangle(c.x() - w / 2 + bar / 2, w / 2 + 1, false);
+        break;
+    case btToEnd: // >>|
+        triangle(c.x() - w / 2 - bar / 2 - 1, w / 2 + 1, true);
+        triangle(c.x() - bar / 2 - 1, w / 2 + 1, true);
+        barAt(c.x() + w / 2 - bar / 2);
+        break;
+    case btBack: // <<
+        triangle(c.x() - w / 2, w / 2, false);
+        triangle(c.x(), w / 2, false);
+        break;
+    case btStep: // >>
+        triangle(c.x() - w / 2, w / 2, true);
+        triangle(c.x(), w / 2, true);
+        break;
+    case btRecord:
+        p.setBrush(enabled ? QColor(200, 0, 0) : ink);
+        p.drawEllipse(c, h * 0.8, h * 0.8);
+        break;
+    case btEject: {
+        QPainterPath path;
+        path.moveTo(c.x() - h, c.y() + h * 0.15);
+        path.lineTo(c.x(), c.y() - h);
+        path.lineTo(c.x() + h, c.y() + h * 0.15);
+        path.closeSubpath();
+        p.fillPath(path, ink);
+        p.fillRect(QRectF(c.x() - h, c.y() + h * 0.45, 2 * h, h * 0.4), ink);
+        break;
+    }
+    default: break;
+    }
+}
