@@ -9,11 +9,10 @@ TEST(NoAudioAtAll, PlayAndRecordSayWhichDeviceIsMissing)
     SoundEngine engine;
     engine.Open(dir / "test1.wav");
     for (int attempt = 0; attempt < 2; ++attempt) {
-        const std::string play = ErrorOf([&] { engine.Play(); });
-        const std::string record = ErrorOf([&] { engine.StartRecording(0, dir / "Temp.wav"); });
-        EXPECT_EQ(play.rfind("No sound output device: ", 0), 0u) << play;
-        EXPECT_EQ(record.rfind("No sound input device: ", 0), 0u) << record;
-        EXPECT_GT(std::min(play.size() - 24, record.size() - 23), 3u) << "no reason given";
+        // Each says which device is missing, and SDL's reason after it.
+        EXPECT_THAT([&] { engine.Play(); }, ThrowsMessage<Exception>(testing::MatchesRegex("No sound output device: .{4,}")));
+        EXPECT_THAT([&] { engine.StartRecording(0, dir / "Temp.wav"); },
+                    ThrowsMessage<Exception>(testing::MatchesRegex("No sound input device: .{4,}")));
     }
     EXPECT_EQ(engine.Length(), 800);
     EXPECT_EQ(std::distance(fs::directory_iterator(dir.path), fs::directory_iterator()), 1);

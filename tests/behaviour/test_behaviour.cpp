@@ -12,6 +12,7 @@
 #include <cmath>
 #include <fstream>
 
+#include "TestSupport.h"
 #include "Unit1.h"
 
 namespace {
@@ -27,21 +28,10 @@ std::vector<short> Tone(int frames, int channels, double hz)
     return s;
 }
 
-void WriteRaw(const QString& path, const std::vector<short>& samples)
-{
-    std::ofstream(path.toStdString(), std::ios::binary)
-        .write(reinterpret_cast<const char*>(samples.data()), std::streamsize(samples.size() * sizeof(short)));
-}
-
+using support::WriteRaw;
 void WriteWav(const QString& path, const std::vector<short>& samples, int channels, int rate = 44100)
 {
-    SF_INFO info{};
-    info.samplerate = rate;
-    info.channels = channels;
-    info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
-    SNDFILE* f = sf_open(path.toUtf8().constData(), SFM_WRITE, &info);
-    sf_writef_short(f, samples.data(), sf_count_t(samples.size() / size_t(channels)));
-    sf_close(f);
+    QVERIFY(support::WriteSound(path, SF_FORMAT_WAV | SF_FORMAT_PCM_16, rate, channels, samples));
 }
 
 struct Sound {

@@ -9,36 +9,28 @@
 
 #include <ctime>
 
+#include "TestSupport.h"
 #include "Unit1.h"
 
 namespace {
 
 enum { kPlay, kPause, kStop, kToStart, kToEnd, kBack, kStep, kRecord, kEject }; // the transport bar
+// What cannot be written, and when.
+enum Fault { DiskFillsWhileRecording, DiskFillsWhileSaving, FolderNotWritable };
+// What a user does in the random use test, and how often, in percent.
+enum Action { Record, Stop, Play, OpenFile, SaveName, TransportClick, ScrollKey, ScrollMouse, Wait };
+constexpr struct { Action action; int percent; } kMix[] = {
+    {Record, 8},          {Stop, 10},     {Play, 8},         {OpenFile, 5}, {SaveName, 3},
+    {TransportClick, 20}, {ScrollKey, 12}, {ScrollMouse, 14}, {Wait, 20}};
 
-QByteArray ReadBytes(const QString& path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-void WriteBytes(const QString& path, const QByteArray& bytes)
-{
-    QFile f(path);
-    QVERIFY(f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size());
-}
-QByteArray RandomBytes(int size, unsigned seed) // `size` a multiple of 4
-{
-    QByteArray b(size, 0);
-    QRandomGenerator(seed).fillRange(reinterpret_cast<quint32*>(b.data()), size / 4);
-    return b;
-}
-// A sound file of noise, in any format libsndfile writes.
+using support::ReadBytes;
+using support::WriteBytes;
+QByteArray RandomBytes(int size, unsigned seed) { return QByteArray::fromStdString(support::RandomBytes(size, seed)); }
+// A sound file of seeded noise, in any format libsndfile writes.
 void WriteSound(const QString& path, int frames, int channels = 2, int rate = 44100,
                 int format = SF_FORMAT_WAV | SF_FORMAT_PCM_16)
 {
-    SF_INFO info{0, rate, channels, format, 0, 0};
-    SNDFILE* f = sf_open(path.toUtf8().constData(), SFM_WRITE, &info);
-    sf_writef_short(f, reinterpret_cast<const short*>(RandomBytes(2 * frames * channels, rate).constData()), frames);
-    sf_close(f);
+    QVERIFY(support::WriteSound(path, format, rate, channels, support::Noise(frames, channels, rate)));
 }
 // The length in ms of a WAV file that reads to the end its header gives, or -1.
 int WavMs(const QString& path)
@@ -99,7 +91,7 @@ struct Window {
         QDir::setCurrent(work);
         WriteSound(At("test1.wav"), 4410);
         WriteSound(At("Temp.wav"), 22050, 1);
-        WriteBytes(root.filePath("mic.raw"), RandomBytes(176400, 9));
+        WriteBytes(root.filePath("mic.raw"), support::RandomBytes(176400, 9));
         qputenv("SDL_DISKAUDIOFILEIN", root.filePath("mic.raw").toUtf8());
         qputenv("SDL_DISKAUDIOFILE", "/dev/null");
         qputenv("SDL_DISKAUDIODELAY", "5");
@@ -129,7 +121,8 @@ private slots:
     void noSoundDevice()
     {
         Window w;
-        const QByteArray driver = qgetenv("SDL_AUDIODRIVER"), earlier = ReadBytes(w.At("Temp.wav"));
+        const QByteArray driver = qgetenv("SDL_AUDIODRIVER");
+        const std::string earlier = ReadBytes(w.At("Temp.wav"));
         qputenv("SDL_AUDIODRIVER", "no-such-driver");
         Click(Form1->btnrecord); // each way to record, then each way to play
         ClickTransport(kRecord);
@@ -144,17 +137,19 @@ private slots:
 
     void cannotWrite_data()
     {
-        QTest::addColumn<int>("fault");
-        QTest::newRow("disk fills while recording") << 0;
-        QTest::newRow("disk fills while saving") << 1;
-        QTest::newRow("working folder not writable") << 2;
+        QTest::addColumn<int>("faultValue");
+        QTest::newRow("disk fills while recording") << int(DiskFillsWhileRecording);
+        QTest::newRow("disk fills while saving") << int(DiskFillsWhileSaving);
+        QTest::newRow("working folder not writable") << int(FolderNotWritable);
     }
     void cannotWrite()
     {
-        QFETCH(int, fault);
+        QFETCH(int, faultValue);
+        const auto fault = Fault(faultValue);
+        const bool saving = fault == DiskFillsWhileSaving, locked = fault == FolderNotWritable;
         Window w;
-        const QString target = w.At(fault == 1 ? "song.wav" : "Temp.wav");
-        if (fault == 1) { // listened to, then recorded into from its middle: saving writes a whole new file
+        const QString target = w.At(saving ? "song.wav" : "Temp.wav");
+        if (saving) { // listened to, then recorded into from its middle: saving writes a whole new file
             WriteSound(target, 88200);
             Answer(Form1->btnopen, target);
             Click(Form1->Play);
@@ -164,39 +159,39 @@ private slots:
             QTest::qWait(150);
             ClickTransport(kStop);
         }
-        const QByteArray before = ReadBytes(target);
+        const std::string before = ReadBytes(target);
         rlimit unlimited{}; // a limit on the size of files written stands for a full disk
         getrlimit(RLIMIT_FSIZE, &unlimited);
-        const rlimit full{fault == 1 ? 100000u : 65536u, unlimited.rlim_max};
+        const rlimit full{saving ? 100000u : 65536u, unlimited.rlim_max};
         auto lock = [&](bool on) { // by the folder's mode, or for a superuser by its immutable attribute
             QProcess::execute("chmod", {on ? "u-w" : "u+w", w.work});
             if (geteuid() == 0)
                 QProcess::execute("chattr", {on ? "+i" : "-i", w.work});
         };
-        if (fault == 2)
+        if (locked)
             lock(true);
-        if (fault == 2 && QFile(w.At("probe")).open(QIODevice::WriteOnly))
+        if (locked && QFile(w.At("probe")).open(QIODevice::WriteOnly))
             QSKIP("this process can write to any folder");
-        setrlimit(RLIMIT_FSIZE, fault < 2 ? &full : &unlimited);
+        setrlimit(RLIMIT_FSIZE, locked ? &unlimited : &full);
         qputenv("SDL_DISKAUDIODELAY", "0"); // fill it at once
-        Click(fault == 1 ? Form1->btnstop : Form1->btnrecord);
+        Click(saving ? Form1->btnstop : Form1->btnrecord);
         QTRY_VERIFY_WITH_TIMEOUT(!w.errors.isEmpty(), 30000);
         QTest::qWait(100);
-        if (fault == 2)
+        if (locked)
             Click(Form1->btnstop); // which has nothing it could save
         setrlimit(RLIMIT_FSIZE, &unlimited);
         lock(false);
-        QVERIFY2(w.errors.size() == 1 + fault / 2 && Names(w.errors.last(), QFileInfo(target).fileName()) &&
-                     w.errors[0].contains(fault == 2 ? "\"" + w.work + "\": " : w.work + "/") &&
-                     (fault == 2 || w.errors[0].contains("File too large")), qPrintable(w.errors.join(" | ")));
+        QVERIFY2(w.errors.size() == 1 + locked && Names(w.errors.last(), QFileInfo(target).fileName()) &&
+                     w.errors[0].contains(locked ? "\"" + w.work + "\": " : w.work + "/") &&
+                     (locked || w.errors[0].contains("File too large")), qPrintable(w.errors.join(" | ")));
         QCOMPARE(ReadBytes(target), before);
-        if (fault == 2)
+        if (locked)
             return;
         // With room again, Stop saves it all.
         const int length = Form1->MediaPlayer1->TrackLength(1);
         Click(Form1->btnstop);
-        QVERIFY(w.errors.size() == 1 && length > (fault ? 1000 : 0) && WavMs(target) == length);
-        QCOMPARE(w.Entries(), QString(fault ? "Temp.wav,song.wav,test1.wav" : "Temp.wav,test1.wav"));
+        QVERIFY(w.errors.size() == 1 && length > (saving ? 1000 : 0) && WavMs(target) == length);
+        QCOMPARE(w.Entries(), QString(saving ? "Temp.wav,song.wav,test1.wav" : "Temp.wav,test1.wav"));
     }
 
     // Malformed files, each as the template and as the file chosen to play.
@@ -206,7 +201,7 @@ private slots:
         QTest::addColumn<bool>("refused"); // false: it may play
         QTemporaryDir dir;
         WriteSound(dir.filePath("good.wav"), 200);
-        QByteArray b, good = ReadBytes(dir.filePath("good.wav")); // a 44-byte header, then sound
+        QByteArray b, good = QByteArray::fromStdString(ReadBytes(dir.filePath("good.wav"))); // a 44-byte header, then sound
         QCOMPARE(good.indexOf("data"), 36);
         QTest::newRow("missing") << good << true;
         QTest::newRow("a folder") << good << true;
@@ -239,11 +234,11 @@ private slots:
         Window w;
         auto place = [&](const QString& path) { // where a good file may have been chosen
             QFile::remove(path);
-            tag == "a folder" ? void(QDir().mkdir(path)) : tag == "missing" ? void() : WriteBytes(path, bytes);
+            tag == "a folder" ? void(QDir().mkdir(path)) : tag == "missing" ? void() : void(WriteBytes(path, bytes.toStdString()));
         };
         // As the template: Record says why it cannot, or records.
         place(w.At("test1.wav"));
-        const QByteArray temp = ReadBytes(w.At("Temp.wav"));
+        const std::string temp = ReadBytes(w.At("Temp.wav"));
         Click(Form1->btnrecord);
         QTest::qWait(50);
         QCOMPARE(ReadBytes(w.At("Temp.wav")), temp); // untouched until Stop
@@ -254,14 +249,14 @@ private slots:
         // As the file chosen to play: exactly one error naming it, or it plays.
         w.errors.clear();
         const QString path = w.root.filePath("bad.wav");
-        WriteBytes(path, bytes);
+        WriteBytes(path, bytes.toStdString());
         QVERIFY(Answer(Form1->btnopen, path));
         place(path);
         Click(Form1->Play);
         Click(Form1->btnstop);
         QVERIFY2(w.errors.isEmpty() ? !refused : w.errors.size() == 1 && Names(w.errors[0], path),
                  qPrintable(w.errors.join(" | ")));
-        QCOMPARE(ReadBytes(path), QFileInfo(path).isFile() ? bytes : QByteArray());
+        QCOMPARE(ReadBytes(path), QFileInfo(path).isFile() ? bytes.toStdString() : std::string());
         QCOMPARE(w.Entries().remove(",test1.wav"), QString("Temp.wav")); // nothing else written
     }
 };
@@ -273,7 +268,7 @@ class RandomUseTest : public QObject {
     Q_OBJECT
     QRandomGenerator random_;
     int Pick(int n) { return int(random_.bounded(n)); }
-    void Act(const QString& in, int kind)
+    void Act(const QString& in, Action kind)
     {
         static const char* const opened[] = {"mono8k.wav", "stereo.wav", "float.wav", "song.flac", "tone.aiff",
                                              "silent.wav", "garbage.wav", "zero.wav", "nothere.wav", "folder",
@@ -291,19 +286,19 @@ class RandomUseTest : public QObject {
             QApplication::sendEvent(scroll, &e);
         };
         // Recordings are paced near real time, so as not to fill the disk however long they run.
-        qputenv("SDL_DISKAUDIODELAY", kind == 0 || kind == 5 ? "5" : "0");
+        qputenv("SDL_DISKAUDIODELAY", kind == Record || kind == TransportClick ? "5" : "0");
         switch (kind) {
-        case 0: return Click(Form1->btnrecord);
-        case 1: return Click(Form1->btnstop);
-        case 2: return Click(Form1->Play);
-        case 3: QVERIFY(Answer(Form1->btnopen, pick(opened))); return;
-        case 4: QVERIFY(Answer(Form1->btnsave, pick(saved))); return;
-        case 5: // a button, or anywhere with the borders
+        case Record: return Click(Form1->btnrecord);
+        case Stop: return Click(Form1->btnstop);
+        case Play: return Click(Form1->Play);
+        case OpenFile: QVERIFY(Answer(Form1->btnopen, pick(opened))); return;
+        case SaveName: QVERIFY(Answer(Form1->btnsave, pick(saved))); return;
+        case TransportClick: // a button, or anywhere with the borders
             return Pick(4) ? ClickTransport(Pick(TMediaPlayer::ButtonCount))
                            : QTest::mouseClick(transport, Qt::LeftButton, {},
                                                QPoint(Pick(transport->width()), Pick(transport->height())));
-        case 6: scroll->setFocus(); return QTest::keyClick(scroll, Qt::Key(Qt::Key_Home + Pick(8))); // to Page Down
-        case 7: { // an arrow or the trough clicked, or the thumb dragged
+        case ScrollKey: scroll->setFocus(); return QTest::keyClick(scroll, Qt::Key(Qt::Key_Home + Pick(8))); // to Page Down
+        case ScrollMouse: { // an arrow or the trough clicked, or the thumb dragged
             struct Peek : QScrollBar { using QScrollBar::initStyleOption; };
             QStyleOptionSlider o;
             (scroll->*&Peek::initStyleOption)(&o);
@@ -317,7 +312,7 @@ class RandomUseTest : public QObject {
             }
             return send(QEvent::MouseButtonRelease, Qt::NoButton);
         }
-        default: return QTest::qWait(1 + Pick(30));
+        case Wait: return QTest::qWait(1 + Pick(30));
         }
     }
 
@@ -338,29 +333,28 @@ private slots:
         WriteSound(in + "song.flac", 4800, 2, 16000, SF_FORMAT_FLAC | SF_FORMAT_PCM_16);
         WriteSound(in + "tone.aiff", 9600, 1, 48000, SF_FORMAT_AIFF | SF_FORMAT_PCM_24);
         WriteSound(in + "silent.wav", 0);
-        WriteBytes(in + "garbage.wav", RandomBytes(3000, 7));
-        WriteBytes(in + "zero.wav", {});
-        const QByteArray test1 = ReadBytes(w.At("test1.wav"));
+        WriteBytes(in + "garbage.wav", support::RandomBytes(3000, 7));
+        WriteBytes(in + "zero.wav", "");
+        const std::string test1 = ReadBytes(w.At("test1.wav"));
         QSet<int> scrolls; // the kinds of scroll notification seen
         auto& onScroll = Form1->ScrollBar1->OnScroll;
         onScroll = [&scrolls, next = onScroll](TObject* s, TScrollCode c, int& p) { scrolls << c; next(s, c, p); };
-        auto rss = [] { return QString(ReadBytes("/proc/self/statm")).section(' ', 1, 1).toLongLong() * 4096; };
+        auto rss = [] { return QString::fromStdString(ReadBytes("/proc/self/statm")).section(' ', 1, 1).toLongLong() * 4096; };
         auto namesTemp = [] { return QFileInfo(Form1->MediaPlayer1->FileName().c_str()) == QFileInfo("Temp.wav"); };
         static const QRegularExpression allowed("^(\\.Temp\\.wav\\.[A-Za-z0-9]{6},)?(Temp\\.wav,)?test1\\.wav$");
-        static const int percent[] = {8, 10, 8, 5, 3, 20, 12, 14, 20}; // of each kind of action in Act()
         int recordingsSaved = 0;
         long long warmRss = 0;
         for (int i = 0; i <= actions; ++i) {
-            int kind = 0, roll = Pick(100);
-            while (roll >= percent[kind])
-                roll -= percent[kind++];
-            kind = i == actions ? 1 : kind; // end with Stop, so that the last recording is checked too
+            int roll = Pick(100), k = 0;
+            while (roll >= kMix[k].percent)
+                roll -= kMix[k++].percent;
+            const Action kind = i == actions ? Stop : kMix[k].action; // ending with Stop checks the last recording
             const bool recording = namesTemp() && !Form1->MediaPlayer1->ButtonEnabled(kRecord) && // into "Temp.wav":
                                    Form1->MediaPlayer1->ButtonEnabled(kStop); // the Stop that ends it must save it
             const auto shown = w.errors.size();
             Act(in, kind);
             QCoreApplication::processEvents();
-            const QString where = QString(" (action %1 of kind %2, seed %3)").arg(i).arg(kind).arg(seed);
+            const QString where = QString(" (action %1 of kind %2, seed %3)").arg(i).arg(int(kind)).arg(seed);
             QVERIFY2(!QTest::currentTestFailed() && !QApplication::activeModalWidget(),
                      qPrintable("a dialog was left open" + where));
             QVERIFY2(allowed.match(w.Entries()).hasMatch() && QFileInfo("Temp.wav").size() < 256 << 20 &&
@@ -369,10 +363,10 @@ private slots:
             for (auto e = w.errors.begin() + shown; e != w.errors.end(); ++e)
                 QVERIFY2(e->contains(QRegularExpression("\"|device|^Nothing is open")), qPrintable(*e + where));
             const bool failed = w.errors.size() > shown;
-            QVERIFY2(kind != 1 || !recording || !failed, qPrintable(w.errors.join(" | ") + where));
-            if (kind == 1 && !failed && namesTemp()) // a whole WAV as long as the control says
+            QVERIFY2(kind != Stop || !recording || !failed, qPrintable(w.errors.join(" | ") + where));
+            if (kind == Stop && !failed && namesTemp()) // a whole WAV as long as the control says
                 QVERIFY2(WavMs("Temp.wav") == Form1->MediaPlayer1->TrackLength(1), qPrintable("Temp.wav" + where));
-            recordingsSaved += kind == 1 && recording;
+            recordingsSaved += kind == Stop && recording;
             warmRss = i == actions / 5 ? rss() : warmRss;
         }
         const long long grown = rss() - warmRss;
