@@ -1,5 +1,7 @@
 #include "MPlayer.h"
 
+#include <QApplication>
+#include <QMessageBox>
 #include <QScopeGuard>
 #include <QTimer>
 
@@ -9,15 +11,13 @@
 
 #include "Exception.h"
 #include "Forms.h"
+#include "Recovery.h"
 #include "SoundEngine.h"
 #include "TransportBar.h"
 
 using sound::SoundEngine;
 
 namespace {
-
-// How often sound in motion is checked: ends of playback, failures.
-constexpr int kPollMs = 20;
 
 const std::array<std::pair<const char*, TMPDeviceTypes>, 13> kDeviceTypes = {{
     {"dtAutoSelect", dtAutoSelect}, {"dtAVIVideo", dtAVIVideo},         {"dtCDAudio", dtCDAudio},
@@ -36,7 +36,6 @@ public:
     TMPDeviceTypes deviceType = dtAutoSelect;
     int from = 0;
     int to = 0;
-    QTimer* poll = nullptr; // owned by the bar
     TransportBar* bar = nullptr;
 
     int ToMs(std::int64_t frames) const
@@ -55,44 +54,49 @@ public:
             return 0;
         return (static_cast<std::int64_t>(ms) * rate + 999) / 1000;
     }
-    bool Moving() const
-    {
-        const auto state = engine.GetState();
-        return state == SoundEngine::State::Playing || state == SoundEngine::State::Recording;
-    }
-    // Repaints the bar and keeps the poll going while sound moves. Once it
-    // stops, the timer runs out on its next tick, which reports any failure
-    // left over.
+    // After every operation: repaints the bar if a button changed, and has
+    // anything the engine reported handled once the handler has returned.
     void Changed()
     {
-        bar->update();
-        if (Moving() && !poll->isActive())
-            poll->start();
+        bar->Refresh();
+        if (engine.Pending())
+            PostTick();
     }
+    void PostTick()
+    {
+        QMetaObject::invokeMethod(bar, [this] { Tick(); }, Qt::QueuedConnection);
+    }
+    // The engine had news: the end of playback, a failure, a message.
     void Tick()
     {
-        const std::string failure = engine.Poll();
-        if (!Moving())
-            poll->stop();
-        bar->update();
-        if (!failure.empty() && Application)
-            Application->HandleException(Exception(AnsiString(failure)));
+        const std::string message = engine.Poll();
+        bar->Refresh();
+        if (!message.empty() && Application)
+            Application->HandleException(Exception(AnsiString(message)));
     }
 };
 
 TMediaPlayer::TMediaPlayer(TComponent* Owner)
     : TControl(Owner, new TransportBar(*this)), impl_(std::make_unique<Impl>())
 {
-    auto* bar = static_cast<TransportBar*>(widget_);
-    impl_->bar = bar;
-    impl_->poll = new QTimer(bar);
-    impl_->poll->setInterval(kPollMs);
-    QObject::connect(impl_->poll, &QTimer::timeout, [this] { impl_->Tick(); });
+    impl_->bar = static_cast<TransportBar*>(widget_);
+    // Called on the engine's worker thread: the news is handled on this one.
+    impl_->engine.SetNotifier([impl = impl_.get()] { impl->PostTick(); });
+    // Once per run, when the loop starts: recordings cut off by a crash in
+    // the current folder are brought back, and the user is told.
+    static bool recoveryDone = false;
+    if (!std::exchange(recoveryDone, true))
+        QTimer::singleShot(0, [] {
+            std::error_code ec;
+            const auto folder = std::filesystem::current_path(ec);
+            const std::string text = sound::DescribeRecovery(folder, sound::RecoverOrphanedRecordings(folder));
+            if (!text.empty())
+                QMessageBox::information(QApplication::activeWindow(), "Recorder", QString::fromStdString(text));
+        });
 }
 
 TMediaPlayer::~TMediaPlayer()
 {
-    impl_->poll->stop();
     impl_.reset(); // stops sound and discards an unsaved recording
 }
 

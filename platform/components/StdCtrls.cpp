@@ -78,7 +78,10 @@ AnsiString TLabel::GetText() const { return FromQt(Label(widget_)->text()); }
 
 void TLabel::SetText(const AnsiString& caption)
 {
-    Label(widget_)->setText(ToQt(caption));
+    const QString text = ToQt(caption);
+    if (text == Label(widget_)->text())
+        return; // nothing to lay out or repaint
+    Label(widget_)->setText(text);
     widget_->adjustSize();
 }
 

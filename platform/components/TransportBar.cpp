@@ -53,6 +53,9 @@ bool TransportBar::ButtonEnabled(int button) const
     const TMPModes mode = player_.Mode();
     if (mode == mpNotReady || !isEnabled())
         return false;
+    // While sound moves the position only moves away from the start, and
+    // only a playback has sound ahead of it: the buttons then change only
+    // when the control's mode does.
     const bool moving = mode == mpPlaying || mode == mpRecording;
     const int position = player_.Position();
     const int length = player_.TrackLength(1);
@@ -61,12 +64,26 @@ bool TransportBar::ButtonEnabled(int button) const
     case btPause:
     case btStop: return moving;
     case btToStart:
-    case btBack: return position > 0;
+    case btBack: return moving || position > 0;
     case btToEnd:
-    case btStep: return position < length;
+    case btStep: return mode == mpPlaying || (mode != mpRecording && position < length);
     case btRecord: return mode != mpRecording;
     default: return false; // files cannot be ejected
     }
+}
+
+unsigned TransportBar::EnabledMask() const
+{
+    unsigned mask = 0;
+    for (int i = 0; i < ButtonCount; ++i)
+        mask |= ButtonEnabled(i) ? 1u << i : 0u;
+    return mask;
+}
+
+void TransportBar::Refresh()
+{
+    if (EnabledMask() != painted_)
+        update();
 }
 
 void TransportBar::Press(int button)
@@ -95,7 +112,7 @@ void TransportBar::Press(int button)
         default: break;
         }
     });
-    update();
+    Refresh();
 }
 
 void TransportBar::keyPressEvent(QKeyEvent* e)
@@ -168,11 +185,12 @@ void TransportBar::focusOutEvent(QFocusEvent* e)
 
 void TransportBar::paintEvent(QPaintEvent*)
 {
+    painted_ = EnabledMask();
     QPainter p(this);
     p.setRenderHint(QPainter::Antialiasing, true);
     for (int i = 0; i < ButtonCount; ++i) {
         const QRect r = ButtonRect(i);
-        const bool enabled = ButtonEnabled(i);
+        const bool enabled = painted_ & (1u << i);
         QStyleOptionButton option;
         option.initFrom(this);
         option.rect = r;

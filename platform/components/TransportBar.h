@@ -16,6 +16,10 @@ public:
     explicit TransportBar(TMediaPlayer& player);
 
     bool ButtonEnabled(int button) const;
+    // Repaints the bar if a button's enabled state changed since it was last
+    // painted. Nothing else on the bar changes while sound plays, so it is
+    // not repainted then.
+    void Refresh();
     // Does what the button's glyph shows when it is enabled. An Exception it
     // raises is shown as any event handler's is.
     void Press(int button);
@@ -30,6 +34,7 @@ protected:
     void focusOutEvent(QFocusEvent* e) override;
 
 private:
+    unsigned EnabledMask() const;
     QRect ButtonRect(int i) const;
     int ButtonAt(const QPoint& p) const;
     void DrawGlyph(QPainter& p, int button, const QRect& r, bool enabled) const;
@@ -37,4 +42,5 @@ private:
     TMediaPlayer& player_;
     int marked_ = 0;
     int down_ = -1;
+    unsigned painted_ = 0; // the enabled buttons as last painted
 };

@@ -4,6 +4,8 @@
 
 #include <QLibrary>
 
+#include <cstring>
+
 #include "Exception.h"
 
 namespace sound {
@@ -27,6 +29,9 @@ struct SdlLibrary {
     decltype(&SDL_PauseAudioDevice) PauseAudioDevice = nullptr;
     decltype(&SDL_CloseAudioDevice) CloseAudioDevice = nullptr;
     decltype(&SDL_GetAudioDeviceStatus) GetAudioDeviceStatus = nullptr;
+    decltype(&SDL_LockAudioDevice) LockAudioDevice = nullptr;
+    decltype(&SDL_UnlockAudioDevice) UnlockAudioDevice = nullptr;
+    decltype(&SDL_GetCurrentAudioDriver) GetCurrentAudioDriver = nullptr;
     QString error;
 };
 
@@ -57,6 +62,9 @@ const SdlLibrary& Sdl()
         resolve(api.PauseAudioDevice, "SDL_PauseAudioDevice");
         resolve(api.CloseAudioDevice, "SDL_CloseAudioDevice");
         resolve(api.GetAudioDeviceStatus, "SDL_GetAudioDeviceStatus");
+        resolve(api.LockAudioDevice, "SDL_LockAudioDevice");
+        resolve(api.UnlockAudioDevice, "SDL_UnlockAudioDevice");
+        resolve(api.GetCurrentAudioDriver, "SDL_GetCurrentAudioDriver");
         return api;
     }();
     return sdl;
@@ -134,6 +142,24 @@ void AudioDevice::Close()
 bool AudioDevice::IsLost() const
 {
     return id_ && Sdl().GetAudioDeviceStatus(id_) == SDL_AUDIO_STOPPED;
+}
+
+void AudioDevice::Lock()
+{
+    if (id_)
+        Sdl().LockAudioDevice(id_);
+}
+
+void AudioDevice::Unlock()
+{
+    if (id_)
+        Sdl().UnlockAudioDevice(id_);
+}
+
+bool AudioDevice::IsUnpaced() const
+{
+    const char* driver = id_ ? Sdl().GetCurrentAudioDriver() : nullptr;
+    return driver && (std::strcmp(driver, "disk") == 0 || std::strcmp(driver, "dummy") == 0);
 }
 
 } // namespace sound

@@ -35,6 +35,12 @@ public:
     bool IsOpen() const { return id_ != 0; }
     // True when the device has gone away (unplugged, or its output failed).
     bool IsLost() const;
+    // Holds the callback off: while locked it neither runs nor starts.
+    void Lock();
+    void Unlock();
+    // True for SDL's test drivers (disk, dummy), which call back as fast as
+    // they can rather than at the pace of a sound card.
+    bool IsUnpaced() const;
 
 private:
     std::uint32_t id_ = 0;

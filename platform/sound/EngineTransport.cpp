@@ -1,7 +1,13 @@
-// The engine's transport: the ring between the worker thread and SDL's audio
-// thread, the audio callbacks, and the worker that moves samples between the
-// ring and the files.
+// The engine's transport. SDL's audio thread and the worker thread exchange
+// sound through a lock-free ring: for playback the worker reads the files
+// into it and the audio callback takes from it; for recording the callback
+// puts into it and the worker writes it to the file. The callback never
+// waits on the disk, takes no lock and allocates nothing. When a recording
+// outruns the ring (a disk stalled longer than the ring holds), the sound
+// that did not fit is counted and written as silence of the same length, so
+// what follows stays in time.
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 
 #include "AtomicSave.h"
@@ -13,166 +19,278 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// How long an audio callback waits for the worker before it gives up: for
-// playback it then plays silence (an underrun), for capture it drops sound
-// and ends the recording (an overrun). With a real device the ring never runs
-// dry or full for that long unless the disk stalls; with SDL's file-backed
-// test driver running unpaced it is the backpressure that keeps every sample.
-constexpr auto kPlayWait = std::chrono::milliseconds(100);
-constexpr auto kCaptureWait = std::chrono::milliseconds(250);
 // After the end of the content, how many silent device buffers are delivered
-// before playback counts as finished, so that the last sound is heard before
-// the device closes; and how long each further callback idles until it does.
+// before playback counts as finished, so that the last sound is heard.
 constexpr int kSilentBuffersAfterEnd = 2;
-constexpr auto kIdleAfterEnd = std::chrono::milliseconds(50);
-// A recording is flushed to the disk whenever this much more of it has been
-// written: a power cut then loses little, and saving it has little left to
-// flush.
-constexpr std::int64_t kSyncBytes = 4 << 20;
+// How long a callback waits for the worker, only with an unpaced test driver
+// that needs backpressure: playback then plays silence, capture drops sound.
+constexpr auto kPlayWait = std::chrono::milliseconds(100);
+constexpr auto kCaptureWait = std::chrono::seconds(2);
+// How often a worker that hears nothing checks that the device still works.
+constexpr auto kDeviceCheck = std::chrono::milliseconds(500);
+
+std::int64_t NowNs()
+{
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now().time_since_epoch()).count();
+}
 
 } // namespace
 
-// ---------------------------------------------------------------- ring
+// ---------------------------------------------------------------- GUI thread
 
-void SoundEngine::RingPush(const std::uint8_t* data, std::size_t frames)
+void SoundEngine::EnsureWorker()
 {
-    std::size_t tail = (ringHead_ + ringUsed_) % ringCapacity_;
-    std::size_t first = std::min(frames, ringCapacity_ - tail);
-    std::memcpy(ring_.data() + tail * frameBytes_, data, first * frameBytes_);
-    if (frames > first)
-        std::memcpy(ring_.data(), data + first * frameBytes_, (frames - first) * frameBytes_);
-    ringUsed_ += frames;
+    if (!worker_.joinable())
+        worker_ = std::thread(&SoundEngine::WorkerMain, this);
 }
 
-void SoundEngine::RingPop(std::uint8_t* data, std::size_t frames)
+// The device is open and paused, the ring is ready.
+void SoundEngine::StartDevice(Mode mode)
 {
-    std::size_t first = std::min(frames, ringCapacity_ - ringHead_);
-    std::memcpy(data, ring_.data() + ringHead_ * frameBytes_, first * frameBytes_);
-    if (frames > first)
-        std::memcpy(data + first * frameBytes_, ring_.data(), (frames - first) * frameBytes_);
-    ringHead_ = (ringHead_ + frames) % ringCapacity_;
-    ringUsed_ -= frames;
+    EnsureWorker();
+    waitForRoom_ = device_.IsUnpaced();
+    capturing_ = mode == Mode::Record;
+    workBuffer_.assign(static_cast<std::size_t>(chunkFrames_) * frameBytes_, 0);
+    readEnded_ = finished_ = failed_ = lost_ = false;
+    silentAfterEnd_ = 0;
+    {
+        std::lock_guard lock(mutex_);
+        mode_ = mode;
+        drain_ = false;
+        deviceClosing_ = false;
+        takeWritten_ = 0;
+    }
+    wake_.release();
+}
+
+void SoundEngine::StopDevice()
+{
+    {
+        std::lock_guard lock(mutex_);
+        deviceClosing_ = true;
+    }
+    device_.Close(); // returns once SDL's callback has returned for good
+    std::unique_lock lock(mutex_);
+    if (mode_ == Mode::Record) {
+        // The callback is gone: a span it was still losing is handed over here.
+        PublishGap();
+        drain_ = true;
+        wake_.release();
+        progressed_.wait(lock, [&] {
+            return failed_ || (!workerBusy_ && ring_.Readable() == 0 &&
+                               gapsRead_.load() == gapsWritten_.load(std::memory_order_acquire));
+        });
+    }
+    mode_ = Mode::Idle;
+    ++generation_;
+    progressed_.wait(lock, [&] { return !workerBusy_; });
+}
+
+std::int64_t SoundEngine::Position() const
+{
+    switch (state_) {
+    case State::Closed: return 0;
+    case State::Recording: return Length();
+    case State::Stopped: return position_;
+    case State::Playing: break;
+    }
+    // The frames the device has taken up to its last callback, and as much of
+    // that callback's frames as the time since then covers.
+    std::int64_t base, frames, ns;
+    std::uint32_t seq;
+    do {
+        seq = stampSeq_.load(std::memory_order_acquire);
+        base = stampBase_.load(std::memory_order_relaxed);
+        frames = stampFrames_.load(std::memory_order_relaxed);
+        ns = stampNs_.load(std::memory_order_relaxed);
+        std::atomic_thread_fence(std::memory_order_acquire);
+    } while ((seq & 1) || seq != stampSeq_.load(std::memory_order_relaxed));
+    const std::int64_t elapsed = std::max<std::int64_t>(0, NowNs() - ns);
+    const auto covered = static_cast<std::int64_t>(static_cast<double>(elapsed) * format_.rate / 1e9);
+    return std::min(base + std::min(covered, frames), contentFrames_);
+}
+
+bool SoundEngine::Pending() const
+{
+    std::lock_guard lock(mutex_);
+    return !error_.empty() || finished_ || failed_ || lost_;
+}
+
+// ---------------------------------------------------------------- any thread
+
+void SoundEngine::Fail(const std::string& message)
+{
+    std::lock_guard lock(mutex_);
+    if (error_.empty())
+        error_ = message;
+    NotifyLocked();
+}
+
+void SoundEngine::NotifyLocked()
+{
+    if (!notified_ && notify_) {
+        notified_ = true;
+        notify_();
+    }
 }
 
 // ---------------------------------------------------------------- SDL's thread
 
-void SoundEngine::AudioCallback(std::uint8_t* data, int bytes)
+void SoundEngine::StampPosition(std::int64_t base, std::size_t frames)
 {
-    std::unique_lock lock(mutex_);
-    const std::size_t frames = frameBytes_ ? static_cast<std::size_t>(bytes) / frameBytes_ : 0;
-    if (mode_ == Mode::Play)
-        PlayCallback(data, frames, lock);
-    else if (mode_ == Mode::Record)
-        CaptureCallback(data, frames, lock);
-    else
-        std::memset(data, 0, static_cast<std::size_t>(bytes));
+    playedTo_ = base + static_cast<std::int64_t>(frames);
+    stampSeq_.fetch_add(1, std::memory_order_relaxed);
+    std::atomic_thread_fence(std::memory_order_release);
+    stampBase_.store(base, std::memory_order_relaxed);
+    stampFrames_.store(static_cast<std::int64_t>(frames), std::memory_order_relaxed);
+    stampNs_.store(NowNs(), std::memory_order_relaxed);
+    stampSeq_.fetch_add(1, std::memory_order_release);
 }
 
-void SoundEngine::PlayCallback(std::uint8_t* data, std::size_t frames, std::unique_lock<std::mutex>& lock)
+void SoundEngine::AudioCallback(std::uint8_t* data, int bytes)
 {
-    std::size_t done = 0;
-    Clock::time_point deadline{};
-    while (done < frames && !abort_) {
-        if (ringUsed_ > 0) {
-            const std::size_t n = std::min(ringUsed_, frames - done);
-            RingPop(data + done * frameBytes_, n);
-            done += n;
-            playPosition_.fetch_add(static_cast<std::int64_t>(n), std::memory_order_relaxed);
-            changed_.notify_all();
-            continue;
-        }
-        if (readEnded_)
-            break;
-        if (deadline == Clock::time_point{})
-            deadline = Clock::now() + kPlayWait;
-        if (changed_.wait_until(lock, deadline) == std::cv_status::timeout && ringUsed_ == 0)
-            break; // the worker is late: play silence rather than stall the device
+    const std::size_t frames = frameBytes_ ? static_cast<std::size_t>(bytes) / frameBytes_ : 0;
+    if (capturing_)
+        CaptureCallback(data, frames);
+    else
+        PlayCallback(data, frames);
+}
+
+void SoundEngine::PlayCallback(std::uint8_t* data, std::size_t frames)
+{
+    std::size_t done = ring_.Read(data, frames);
+    if (done < frames && waitForRoom_ && !readEnded_) {
+        const auto deadline = Clock::now() + kPlayWait;
+        while (done < frames && !readEnded_ && moved_.try_acquire_until(deadline))
+            done += ring_.Read(data + done * frameBytes_, frames - done);
+        done += ring_.Read(data + done * frameBytes_, frames - done);
     }
     // Silence is all-zero bytes in every sample kind used.
     std::memset(data + done * frameBytes_, 0, (frames - done) * frameBytes_);
-    if (done == 0 && readEnded_ && ringUsed_ == 0 && !abort_) {
-        if (++silentAfterEnd_ >= kSilentBuffersAfterEnd) {
-            finished_ = true;
-            changed_.wait_for(lock, kIdleAfterEnd, [&] { return abort_ || !readEnded_; });
-        }
-    }
+    StampPosition(playedTo_, done);
+    if (done > 0 && ring_.Writable() >= static_cast<std::size_t>(chunkFrames_))
+        wake_.release();
+    if (done == 0 && readEnded_ && ring_.Readable() == 0 && ++silentAfterEnd_ >= kSilentBuffersAfterEnd &&
+        !finished_.exchange(true))
+        wake_.release();
+    if (finished_ && waitForRoom_)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20)); // an unpaced driver must not spin
 }
 
-void SoundEngine::CaptureCallback(const std::uint8_t* data, std::size_t frames, std::unique_lock<std::mutex>& lock)
+// Hands the span being lost to the worker; false while no slot is free.
+bool SoundEngine::PublishGap()
 {
-    std::size_t done = 0;
-    Clock::time_point deadline{};
-    while (done < frames && !abort_ && !recordFailed_) {
-        const std::size_t n = std::min(RingFree(), frames - done);
-        if (n > 0) {
-            RingPush(data + done * frameBytes_, n);
-            done += n;
-            captured_.fetch_add(static_cast<std::int64_t>(n), std::memory_order_relaxed);
-            changed_.notify_all();
-            continue;
-        }
-        if (deadline == Clock::time_point{})
-            deadline = Clock::now() + kCaptureWait;
-        if (changed_.wait_until(lock, deadline) == std::cv_status::timeout && RingFree() == 0) {
-            // No allocation here: Poll words the message.
-            recordFailed_ = overran_ = true;
-            changed_.notify_all();
+    if (!gapOpen_)
+        return true;
+    const std::uint32_t written = gapsWritten_.load(std::memory_order_relaxed);
+    if (written - gapsRead_.load(std::memory_order_acquire) == kGapSlots)
+        return false;
+    gaps_[written % kGapSlots] = openGap_;
+    gapsWritten_.store(written + 1, std::memory_order_release);
+    gapOpen_ = false;
+    return true;
+}
+
+void SoundEngine::CaptureCallback(const std::uint8_t* data, std::size_t frames)
+{
+    if (waitForRoom_ && ring_.Writable() < frames) {
+        const auto deadline = Clock::now() + kCaptureWait;
+        while (ring_.Writable() < frames && !failed_ && moved_.try_acquire_until(deadline)) {
         }
     }
+    if (ring_.Writable() >= frames && PublishGap()) {
+        ring_.Write(data, frames);
+    } else {
+        if (!gapOpen_)
+            openGap_ = {ring_.Written(), 0};
+        gapOpen_ = true;
+        openGap_.frames += static_cast<std::int64_t>(frames);
+    }
+    captured_.fetch_add(static_cast<std::int64_t>(frames), std::memory_order_relaxed);
+    if (ring_.Readable() >= static_cast<std::size_t>(chunkFrames_) || gapOpen_)
+        wake_.release();
 }
 
 // ---------------------------------------------------------------- worker
 
 void SoundEngine::WorkerMain()
 {
-    std::unique_lock lock(mutex_);
     for (;;) {
-        bool progressed = false;
-        if (mode_ == Mode::Quit)
-            return;
-        if (mode_ == Mode::Play)
-            progressed = WorkerPlayStep(lock);
-        else if (mode_ == Mode::Record)
-            progressed = WorkerRecordStep(lock);
-        if (!progressed)
-            changed_.wait(lock);
+        Mode mode;
+        {
+            std::lock_guard lock(mutex_);
+            mode = mode_;
+            if (mode == Mode::Quit)
+                return;
+            if (mode != Mode::Idle && (finished_ || failed_))
+                NotifyLocked();
+        }
+        bool worked = false;
+        if (mode == Mode::Play)
+            worked = WorkerPlayStep();
+        else if (mode == Mode::Record)
+            worked = WorkerRecordStep();
+        if (worked)
+            continue;
+        if (mode == Mode::Idle)
+            wake_.acquire();
+        else if (!wake_.try_acquire_for(kDeviceCheck))
+            WorkerCheckDevice();
     }
 }
 
-bool SoundEngine::WorkerPlayStep(std::unique_lock<std::mutex>& lock)
+void SoundEngine::WorkerCheckDevice()
 {
-    if (readEnded_)
-        return false;
-    const std::int64_t remaining = playEnd_ - readCursor_;
-    if (remaining <= 0) {
-        readEnded_ = true;
-        changed_.notify_all();
-        return true;
+    std::lock_guard lock(mutex_);
+    if (!deviceClosing_ && mode_ != Mode::Idle && device_.IsLost()) {
+        lost_ = true;
+        NotifyLocked();
     }
-    const auto want = static_cast<std::size_t>(std::min(chunkFrames_, remaining));
-    if (RingFree() < want)
-        return false;
-    const std::uint64_t generation = generation_;
-    const std::int64_t at = readCursor_;
-    workerBusy_ = true;
-    lock.unlock();
+}
+
+bool SoundEngine::WorkerPlayStep()
+{
+    std::uint64_t generation;
+    std::int64_t at;
+    std::size_t want;
+    {
+        std::lock_guard lock(mutex_);
+        if (mode_ != Mode::Play || readEnded_)
+            return false;
+        const std::int64_t remaining = playEnd_ - readCursor_;
+        if (remaining <= 0) {
+            readEnded_ = true;
+            moved_.release();
+            return true;
+        }
+        const auto full = static_cast<std::size_t>(std::min(chunkFrames_, remaining));
+        if (ring_.Writable() < full)
+            return false;
+        want = full;
+        generation = generation_;
+        at = readCursor_;
+        workerBusy_ = true;
+    }
     std::string error;
     const std::int64_t got = ReadContent(at, workBuffer_.data(), static_cast<std::int64_t>(want), error);
-    lock.lock();
+    std::lock_guard lock(mutex_);
     workerBusy_ = false;
-    changed_.notify_all();
+    progressed_.notify_all();
     if (mode_ != Mode::Play || generation != generation_)
         return true; // stopped or moved meanwhile: drop what was read
     if (got < 0) {
-        readEnded_ = readFailed_ = true;
+        readEnded_ = true;
+        failed_ = true;
         if (error_.empty())
             error_ = error;
+        NotifyLocked();
     } else if (got == 0) {
         readEnded_ = true; // the file ends before its header said it would
     } else {
-        RingPush(workBuffer_.data(), static_cast<std::size_t>(got));
+        ring_.Write(workBuffer_.data(), static_cast<std::size_t>(got));
         readCursor_ += got;
     }
+    moved_.release();
     return true;
 }
 
@@ -209,40 +327,74 @@ std::int64_t SoundEngine::ReadContent(std::int64_t pos, void* data, std::int64_t
     return done;
 }
 
-bool SoundEngine::WorkerRecordStep(std::unique_lock<std::mutex>& lock)
+bool SoundEngine::WorkerRecordStep()
 {
-    if (recordFailed_)
+    if (failed_)
         return false;
-    const std::size_t n = std::min<std::size_t>(ringUsed_, static_cast<std::size_t>(chunkFrames_));
-    if (n == 0 || (n < static_cast<std::size_t>(chunkFrames_) && !drain_))
-        return false;
-    RingPop(workBuffer_.data(), n);
-    changed_.notify_all();
-    const std::int64_t room = writeLimitFrames_ - written_;
-    const std::int64_t wanted = std::min<std::int64_t>(static_cast<std::int64_t>(n), room);
-    workerBusy_ = true;
-    lock.unlock();
-    const std::int64_t got = recordingWriter_.Write(kind_, workBuffer_.data(), wanted);
-    const std::string why = got < wanted ? recordingWriter_.Error() : std::string();
+    std::int64_t silence = 0;
+    std::size_t n = 0;
+    bool drain;
+    {
+        std::lock_guard lock(mutex_);
+        drain = drain_;
+        workerBusy_ = true;
+    }
+    const std::uint32_t gap = gapsRead_.load(std::memory_order_relaxed);
+    const bool gapWaiting = gap != gapsWritten_.load(std::memory_order_acquire);
+    const std::uint64_t readAt = ring_.Read();
+    if (gapWaiting && gaps_[gap % kGapSlots].at == readAt) {
+        silence = gaps_[gap % kGapSlots].frames;
+    } else {
+        std::size_t limit = ring_.Readable();
+        if (gapWaiting)
+            limit = std::min<std::size_t>(limit, gaps_[gap % kGapSlots].at - readAt);
+        n = std::min(limit, static_cast<std::size_t>(chunkFrames_));
+        if (n < static_cast<std::size_t>(chunkFrames_) && !drain && !gapWaiting)
+            n = 0; // wait for a whole chunk
+        ring_.Read(workBuffer_.data(), n);
+        if (n > 0)
+            moved_.release();
+    }
+
+    // The sound, or the silence for what was lost, goes to the file.
+    std::int64_t wanted = static_cast<std::int64_t>(n), got = 0;
+    if (silence > 0) {
+        if (lostFrames_ == 0)
+            firstLostAt_ = recordedFrames_ + takeWritten_;
+        lostFrames_ += silence;
+        std::memset(workBuffer_.data(), 0, workBuffer_.size());
+        wanted = silence;
+        for (std::int64_t left = silence; left > 0;) {
+            const std::int64_t part = std::min<std::int64_t>(left, chunkFrames_);
+            const std::int64_t w = recordingWriter_.Write(kind_, workBuffer_.data(), part);
+            got += std::max<std::int64_t>(w, 0);
+            left -= part;
+            if (w < part)
+                break;
+        }
+    } else if (n > 0) {
+        got = recordingWriter_.Write(kind_, workBuffer_.data(), wanted);
+    }
+    takeWritten_ += std::max<std::int64_t>(got, 0);
     unsyncedBytes_ += std::max<std::int64_t>(got, 0) * static_cast<std::int64_t>(frameBytes_);
-    if (unsyncedBytes_ >= kSyncBytes) {
+    if (unsyncedBytes_ >= tuning_.syncBytes) {
         recordingWriter_.Sync();
         unsyncedBytes_ = 0;
     }
-    lock.lock();
+    const std::string why = got < wanted ? recordingWriter_.Error() : std::string();
+
+    std::lock_guard lock(mutex_);
     workerBusy_ = false;
-    written_ += std::max<std::int64_t>(got, 0);
+    if (silence > 0)
+        gapsRead_.store(gap + 1, std::memory_order_release);
     if (got < wanted) {
-        recordFailed_ = true;
+        failed_ = true;
         if (error_.empty())
             error_ = "The recording stopped: cannot write " + Quoted(recordingPath_) + ": " + why;
-    } else if (wanted < static_cast<std::int64_t>(n)) {
-        recordFailed_ = true;
-        if (error_.empty())
-            error_ = "The recording stopped: it reached the largest size a WAV file can hold.";
+        NotifyLocked();
     }
-    changed_.notify_all();
-    return true;
+    progressed_.notify_all();
+    return silence > 0 || n > 0;
 }
 
 } // namespace sound

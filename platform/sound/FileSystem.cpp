@@ -2,10 +2,16 @@
 
 #include <system_error>
 
+#include <cerrno>
 #include <csignal>
+#include <cstdio>
+#include <cstring>
 
 #ifndef _WIN32
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <unistd.h>
 #endif
 
 namespace sound::fs {
@@ -16,6 +22,76 @@ void IgnoreFileSizeSignal()
     std::signal(SIGXFSZ, SIG_IGN);
 #endif
 }
+
+#ifndef _WIN32
+std::unique_ptr<LockedFile> LockedFile::Open(const std::filesystem::path& path, bool writable, std::string* why)
+{
+    auto fail = [&](const char* reason) {
+        if (why)
+            *why = reason;
+        return nullptr;
+    };
+    const int fd = ::open(path.c_str(), (writable ? O_RDWR : O_RDONLY) | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0)
+        return fail(std::strerror(errno));
+    auto file = std::unique_ptr<LockedFile>(new LockedFile(fd));
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::getuid())
+        return fail("not a regular file of this user");
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0)
+        return fail(errno == EWOULDBLOCK ? "in use by another process" : std::strerror(errno));
+    return file;
+}
+
+LockedFile::~LockedFile()
+{
+    ::close(fd_); // releases the lock
+}
+
+std::int64_t LockedFile::Size() const
+{
+    struct stat st {};
+    return ::fstat(fd_, &st) == 0 ? st.st_size : -1;
+}
+
+std::int64_t LockedFile::ModifiedSeconds() const
+{
+    struct stat st {};
+    return ::fstat(fd_, &st) == 0 ? st.st_mtime : 0;
+}
+
+bool LockedFile::ReadAt(std::int64_t offset, void* data, std::size_t bytes) const
+{
+    return ::pread(fd_, data, bytes, offset) == static_cast<ssize_t>(bytes);
+}
+
+bool LockedFile::WriteAt(std::int64_t offset, const void* data, std::size_t bytes)
+{
+    return ::pwrite(fd_, data, bytes, offset) == static_cast<ssize_t>(bytes);
+}
+
+bool LockedFile::Sync()
+{
+    return ::fsync(fd_) == 0;
+}
+
+bool RenameNoReplace(const std::filesystem::path& from, const std::filesystem::path& to, std::string& why)
+{
+    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0)
+        return true;
+    why = std::strerror(errno);
+    return false;
+}
+
+void SyncDirectory(const std::filesystem::path& directory)
+{
+    const int fd = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd >= 0) {
+        ::fsync(fd);
+        ::close(fd);
+    }
+}
+#endif
 
 void GiveDefaultPermissions(const std::filesystem::path& path)
 {

@@ -3,6 +3,7 @@
 // does not offer portably. This is the one place where OS calls live.
 #include <cstdint>
 #include <filesystem>
+#include <memory>
 #include <string>
 
 namespace sound::fs {
@@ -10,6 +11,36 @@ namespace sound::fs {
 // Makes writing past the process's file-size limit fail with an error
 // (EFBIG) instead of killing the process with SIGXFSZ. Safe to call often.
 void IgnoreFileSizeSignal();
+
+// A file held open with an exclusive advisory lock (flock), so that another
+// process can tell a file in use from one left behind. Opening never follows
+// a symbolic link and takes only a regular file owned by this user. Reads
+// and writes go to byte offsets of that file and nowhere else.
+class LockedFile {
+public:
+    // Empty when the file cannot be opened or is locked by another process;
+    // `why` then says which.
+    static std::unique_ptr<LockedFile> Open(const std::filesystem::path& path, bool writable, std::string* why = nullptr);
+    ~LockedFile();
+    LockedFile(const LockedFile&) = delete;
+    LockedFile& operator=(const LockedFile&) = delete;
+
+    std::int64_t Size() const;
+    std::int64_t ModifiedSeconds() const; // since the epoch
+    bool ReadAt(std::int64_t offset, void* data, std::size_t bytes) const;
+    bool WriteAt(std::int64_t offset, const void* data, std::size_t bytes);
+    bool Sync();
+
+private:
+    explicit LockedFile(int fd) : fd_(fd) {}
+    int fd_;
+};
+
+// Renames `from` to `to` unless `to` exists. False, with the reason, if not.
+bool RenameNoReplace(const std::filesystem::path& from, const std::filesystem::path& to, std::string& why);
+
+// Flushes a folder's entries (a rename in it) to the disk. Best effort.
+void SyncDirectory(const std::filesystem::path& directory);
 
 // Gives a file the permissions a newly created file gets by default (read
 // and write for all, less the process's umask).

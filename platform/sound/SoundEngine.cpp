@@ -1,9 +1,12 @@
+// The engine's content and state: what is open, what was recorded, where the
+// position is, and saving. The transport (the ring, the audio callbacks and
+// the worker) is in EngineTransport.cpp.
 #include "SoundEngine.h"
 
 #include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <cstdio>
-#include <cstring>
 #include <system_error>
 
 #include <QByteArray>
@@ -17,16 +20,16 @@ namespace sound {
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
 // Play waits at most this long for the first samples before it starts the
 // device.
 constexpr auto kPrefillWait = std::chrono::milliseconds(500);
-// About 25 ms per device buffer, as a power of two SDL likes.
+
+// About 100 ms per device buffer, as a power of two SDL likes: a sound
+// server then wakes the program ten times a second, not forty.
 int DeviceBufferFrames(int rate)
 {
     int frames = 256;
-    while (frames * 2 <= rate / 40 && frames < 4096)
+    while (frames * 2 <= rate / 10 && frames < 16384)
         frames *= 2;
     return frames;
 }
@@ -36,9 +39,19 @@ int DeviceBufferFrames(int rate)
 // is opened for it.
 constexpr int kMinRate = 1000, kMaxRate = 768000, kMaxChannels = 8;
 
+// A recording is kept as WAV; under another name the content keeps the
+// opened file's format.
+bool IsWavName(const std::filesystem::path& path)
+{
+    std::string extension = path.extension().string();
+    for (char& c : extension)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return extension == ".wav";
+}
+
 } // namespace
 
-SoundEngine::SoundEngine()
+SoundEngine::SoundEngine(EngineTuning tuning) : tuning_(tuning)
 {
     // A file-size limit must show up as a write error, not end the program.
     fs::IgnoreFileSizeSignal();
@@ -51,9 +64,15 @@ SoundEngine::~SoundEngine()
         std::lock_guard lock(mutex_);
         mode_ = Mode::Quit;
     }
-    changed_.notify_all();
+    wake_.release();
     if (worker_.joinable())
         worker_.join();
+}
+
+void SoundEngine::SetNotifier(std::function<void()> notify)
+{
+    std::lock_guard lock(mutex_);
+    notify_ = std::move(notify);
 }
 
 // ---------------------------------------------------------------- content
@@ -61,12 +80,10 @@ SoundEngine::~SoundEngine()
 void SoundEngine::Open(const std::filesystem::path& path)
 {
     Close();
-    fs::Stamp stamp = fs::StampOf(path);
     SoundFile file = SoundFile::OpenRead(path);
     std::error_code ec;
     std::filesystem::path absolute = std::filesystem::absolute(path, ec);
     sourcePath_ = ec ? path : absolute;
-    sourceStamp_ = stamp;
     source_ = std::move(file);
     sourceReadAt_ = 0;
     format_ = source_.format();
@@ -83,11 +100,13 @@ void SoundEngine::Close()
 {
     if (state_ == State::Closed)
         return;
+    const bool wasRecording = state_ == State::Recording;
     Stop();
+    if (wasRecording)
+        saveFailed_ = false; // a recording cut short by closing is given up
     DiscardRecording();
     source_.Close();
     sourcePath_.clear();
-    sourceStamp_ = {};
     sourceFrames_ = prefixFrames_ = contentFrames_ = 0;
     position_ = 0;
     format_ = {};
@@ -98,54 +117,30 @@ void SoundEngine::DiscardRecording()
 {
     recordingReader_.Close();
     recordingWriter_.Close();
-    if (!recordingPath_.empty()) {
+    if (!recordingPath_.empty() && !saveFailed_) {
         std::error_code ec;
         std::filesystem::remove(recordingPath_, ec);
-        recordingPath_.clear();
     }
-    hasRecording_ = false;
+    // A recording that could not be saved stays on disk, unlocked, where the
+    // next start finds and recovers it.
+    recordingLock_.reset();
+    recordingPath_.clear();
+    hasRecording_ = saveFailed_ = false;
     recordedFrames_ = 0;
     prefixFrames_ = sourceFrames_;
     contentFrames_ = sourceFrames_;
-}
-
-std::int64_t SoundEngine::Position() const
-{
-    switch (state_) {
-    case State::Closed: return 0;
-    case State::Playing: return playPosition_.load(std::memory_order_relaxed);
-    case State::Recording: return prefixFrames_ + captured_.load(std::memory_order_relaxed);
-    case State::Stopped: return position_;
-    }
-    return 0;
 }
 
 std::int64_t SoundEngine::Length() const
 {
     switch (state_) {
     case State::Closed: return 0;
-    case State::Recording: return prefixFrames_ + captured_.load(std::memory_order_relaxed);
+    case State::Recording: return prefixFrames_ + recordedFrames_ + captured_.load(std::memory_order_relaxed);
     default: return contentFrames_;
     }
 }
 
 // ---------------------------------------------------------------- control
-
-void SoundEngine::EnsureWorker()
-{
-    if (!worker_.joinable())
-        worker_ = std::thread(&SoundEngine::WorkerMain, this);
-}
-
-// Only while no callback runs and the worker is idle.
-void SoundEngine::PrepareRing(std::int64_t frames)
-{
-    ringCapacity_ = static_cast<std::size_t>(frames);
-    ring_.resize(ringCapacity_ * frameBytes_);
-    ringHead_ = ringUsed_ = 0;
-    chunkFrames_ = std::min<std::int64_t>(4096, frames / 4);
-    workBuffer_.resize(static_cast<std::size_t>(chunkFrames_) * frameBytes_);
-}
 
 void SoundEngine::CheckDeviceFormat(const char* action) const
 {
@@ -173,24 +168,21 @@ void SoundEngine::Play()
     CheckDeviceFormat("play");
     const int bufferFrames = DeviceBufferFrames(format_.rate);
     device_.Open(AudioDevice::Direction::Output, format_.rate, format_.channels, kind_, bufferFrames, this);
-    EnsureWorker();
-    const std::int64_t ringFrames = std::max<std::int64_t>(format_.rate, 8 * bufferFrames);
-    PrepareRing(ringFrames);
+    ring_.Reset(static_cast<std::size_t>(std::max(format_.rate, 4 * bufferFrames)), frameBytes_);
+    chunkFrames_ = bufferFrames;
     {
-        std::unique_lock lock(mutex_);
-        mode_ = Mode::Play;
+        std::lock_guard lock(mutex_);
         ++generation_;
         readCursor_ = start;
         playEnd_ = contentFrames_;
-        readEnded_ = readFailed_ = false;
-        silentAfterEnd_ = 0;
-        finished_ = false;
-        abort_ = false;
-        playPosition_ = start;
-        changed_.notify_all();
+    }
+    StampPosition(start, 0);
+    StartDevice(Mode::Play);
+    {
         // Start the device with sound ready, so that it starts without a gap.
-        const auto prefill = static_cast<std::size_t>(std::min<std::int64_t>(ringFrames / 2, playEnd_ - start));
-        changed_.wait_for(lock, kPrefillWait, [&] { return ringUsed_ >= prefill || readEnded_; });
+        std::unique_lock lock(mutex_);
+        const auto prefill = static_cast<std::size_t>(std::min<std::int64_t>(2 * bufferFrames, playEnd_ - start));
+        progressed_.wait_for(lock, kPrefillWait, [&] { return ring_.Readable() >= prefill || readEnded_; });
     }
     state_ = State::Playing;
     device_.Start();
@@ -201,6 +193,8 @@ void SoundEngine::StartRecording(std::int64_t from, const std::filesystem::path&
     if (state_ == State::Closed)
         throw Exception("Nothing is open to record into.");
     Stop();
+    if (hasRecording_ && from >= contentFrames_)
+        return ResumeRecording();
 
     std::error_code ec;
     std::filesystem::path directory =
@@ -225,35 +219,51 @@ void SoundEngine::StartRecording(std::int64_t from, const std::filesystem::path&
     const std::filesystem::path path(QFile::encodeName(file.fileName()).toStdString());
     fs::GiveDefaultPermissions(path);
     SoundFile writer;
+    std::unique_ptr<fs::LockedFile> lock;
     try {
         writer = SoundFile::Create(path, recordingFormat, true);
+        std::string why;
+        lock = fs::LockedFile::Open(path, false, &why);
+        if (!lock)
+            throw Exception("Cannot record into " + Quoted(path) + ": " + why);
     } catch (const Exception&) {
         device_.Close();
+        writer.Close();
         file.remove();
         throw;
     }
 
     DiscardRecording();
     recordingPath_ = path;
+    recordingLock_ = std::move(lock);
     recordingWriter_ = std::move(writer);
+    recordingFormat_ = recordingFormat;
     hasRecording_ = true;
     prefixFrames_ = std::clamp<std::int64_t>(from, 0, sourceFrames_);
     contentFrames_ = prefixFrames_;
-    writeLimitFrames_ = WavFrameLimit(recordingFormat);
+    recordedFrames_ = 0;
+    lostFrames_ = 0;
+    firstLostAt_ = -1;
+    unsyncedBytes_ = 0;
+    ResumeRecording();
+}
 
-    EnsureWorker();
-    PrepareRing(std::max<std::int64_t>(format_.rate, 8 * bufferFrames));
-    {
-        std::lock_guard lock(mutex_);
-        mode_ = Mode::Record;
-        captured_ = 0;
-        written_ = 0;
-        unsyncedBytes_ = 0;
-        recordFailed_ = overran_ = false;
-        drain_ = false;
-        abort_ = false;
-    }
-    changed_.notify_all();
+// Starts the device and the worker on the recording's open writer, appending.
+void SoundEngine::ResumeRecording()
+{
+    if (!device_.IsOpen())
+        device_.Open(AudioDevice::Direction::Input, format_.rate, format_.channels, kind_,
+                     DeviceBufferFrames(format_.rate), this);
+    recordingReader_.Close();
+    const int bufferFrames = DeviceBufferFrames(format_.rate);
+    const auto ringFrames = static_cast<std::size_t>(
+        std::max<double>(tuning_.captureRingSeconds * format_.rate, 4.0 * bufferFrames));
+    ring_.Reset(ringFrames, frameBytes_);
+    chunkFrames_ = bufferFrames;
+    captured_ = 0;
+    gapsWritten_ = gapsRead_ = 0;
+    gapOpen_ = false;
+    StartDevice(Mode::Record);
     state_ = State::Recording;
     device_.Start();
 }
@@ -266,69 +276,51 @@ void SoundEngine::Stop()
         StopRecording();
 }
 
-void SoundEngine::StopDevice()
-{
-    {
-        std::lock_guard lock(mutex_);
-        abort_ = true;
-    }
-    changed_.notify_all();
-    device_.Close(); // returns once SDL's callback has returned for good
-    std::lock_guard lock(mutex_);
-    abort_ = false;
-}
-
 void SoundEngine::StopPlayback()
 {
+    const std::int64_t at = Position();
     StopDevice();
-    {
-        std::unique_lock lock(mutex_);
-        mode_ = Mode::Idle;
-        ++generation_;
-        ringHead_ = ringUsed_ = 0;
-        changed_.wait(lock, [&] { return !workerBusy_; });
-    }
-    position_ = std::min(playPosition_.load(), contentFrames_);
-    finished_ = false;
+    position_ = std::min(at, contentFrames_);
     state_ = State::Stopped;
 }
 
 void SoundEngine::StopRecording()
 {
-    StopDevice();
-    std::int64_t written = 0;
-    {
-        std::unique_lock lock(mutex_);
-        drain_ = true;
-        changed_.notify_all();
-        changed_.wait(lock, [&] { return !workerBusy_ && (ringUsed_ == 0 || recordFailed_); });
-        mode_ = Mode::Idle;
-        drain_ = false;
-        ringHead_ = ringUsed_ = 0;
-        written = written_;
-    }
-    // Flushed to the disk while still open, so that saving it is a rename.
-    recordingWriter_.Sync();
-    std::string problem;
-    if (!recordingWriter_.Close(&problem))
-        problem = "The recording could not be finished in " + Quoted(recordingPath_) + ": " + problem;
-    try {
-        recordingReader_ = SoundFile::OpenRead(recordingPath_);
-        recordingReadAt_ = 0;
-        recordedFrames_ = std::min(written, recordingReader_.Frames());
-    } catch (const Exception& e) {
-        recordedFrames_ = 0;
-        if (problem.empty())
-            problem = e.Message.str();
-    }
-    if (!problem.empty()) {
-        std::lock_guard lock(mutex_);
-        if (error_.empty())
-            error_ = problem;
-    }
+    StopDevice(); // the worker has written out what the ring held
+    recordedFrames_ += captured_.exchange(0);
     contentFrames_ = prefixFrames_ + recordedFrames_;
     position_ = contentFrames_;
     state_ = State::Stopped;
+    FinishRecordingFile();
+}
+
+// Makes the recording's file current and durable, and opens it for playing.
+void SoundEngine::FinishRecordingFile()
+{
+    std::string problem;
+    recordingWriter_.Sync();
+    try {
+        recordingReader_ = SoundFile::OpenRead(recordingPath_);
+        recordingReadAt_ = 0;
+        const std::int64_t onDisk = recordingReader_.Frames();
+        if (onDisk < recordedFrames_) {
+            recordedFrames_ = onDisk;
+            contentFrames_ = position_ = prefixFrames_ + recordedFrames_;
+        }
+    } catch (const Exception& e) {
+        problem = e.Message.str();
+    }
+    std::lock_guard lock(mutex_);
+    if (lostFrames_ > 0 && error_.empty()) {
+        char text[160];
+        std::snprintf(text, sizeof text, "%.1f s of sound, from %.1f s into the recording on,",
+                      double(lostFrames_) / format_.rate, double(firstLostAt_) / format_.rate);
+        error_ = "The disk could not keep up while recording into " + Quoted(recordingPath_) + ": " + text +
+                 " were lost; the recording holds silence there and goes on after it.";
+        lostFrames_ = 0;
+    }
+    if (!problem.empty() && error_.empty())
+        error_ = problem;
 }
 
 void SoundEngine::Seek(std::int64_t frame)
@@ -342,56 +334,41 @@ void SoundEngine::Seek(std::int64_t frame)
         position_ = frame;
         return;
     }
+    // Drop what is queued and go on from `frame`, with the callback held off.
+    device_.Lock();
     {
         std::lock_guard lock(mutex_);
         ++generation_;
-        ringHead_ = ringUsed_ = 0;
+        ring_.Clear();
         readCursor_ = frame;
-        readEnded_ = readFailed_ = false;
-        silentAfterEnd_ = 0;
+        readEnded_ = false;
         finished_ = false;
-        playPosition_ = frame;
+        silentAfterEnd_ = 0;
     }
-    changed_.notify_all();
+    StampPosition(frame, 0);
+    device_.Unlock();
+    wake_.release();
 }
 
 std::string SoundEngine::Poll()
 {
     if (state_ == State::Playing) {
-        bool failed;
-        {
-            std::lock_guard lock(mutex_);
-            failed = readFailed_;
-        }
-        const bool lost = device_.IsLost();
-        if (finished_ || failed || lost) {
+        if (finished_ || failed_ || lost_) {
+            const bool lost = lost_;
             StopPlayback();
-            if (lost) {
-                std::lock_guard lock(mutex_);
-                if (error_.empty())
-                    error_ = "The sound output device stopped working; playback stopped.";
-            }
+            if (lost)
+                Fail("The sound output device stopped working; playback stopped.");
         }
     } else if (state_ == State::Recording) {
-        bool failed;
-        {
-            std::lock_guard lock(mutex_);
-            failed = recordFailed_;
-            if (overran_ && error_.empty())
-                error_ = "The recording stopped: sound came in faster than it could be written to " +
-                         Quoted(recordingPath_) + ".";
-        }
-        const bool lost = device_.IsLost();
-        if (failed || lost) {
+        if (failed_ || lost_) {
+            const bool lost = lost_;
             StopRecording();
-            if (lost) {
-                std::lock_guard lock(mutex_);
-                if (error_.empty())
-                    error_ = "The sound input device stopped working; the recording stopped.";
-            }
+            if (lost)
+                Fail("The sound input device stopped working; the recording stopped.");
         }
     }
     std::lock_guard lock(mutex_);
+    notified_ = false;
     return std::exchange(error_, std::string());
 }
 
@@ -404,34 +381,49 @@ void SoundEngine::Save(const std::filesystem::path& path)
     Stop();
     if (path.empty())
         throw Exception("Cannot save: no file name is set.");
-    // Content that is the file at `path`, unchanged since it was opened or
-    // saved there, is not written again: rewriting a file that was only
-    // listened to could re-encode it or fail on a read-only file.
-    if (!hasRecording_ && fs::SameFile(path, sourcePath_) && fs::StampOf(path) == sourceStamp_)
+    // Only a recording changes the content: what was opened and only played
+    // is never written back, whatever happened to its file meanwhile.
+    if (!hasRecording_)
         return;
+    std::error_code ec;
+    const std::filesystem::path target = std::filesystem::absolute(path, ec);
+    const auto status = std::filesystem::status(target, ec);
+    if (std::filesystem::exists(status) &&
+        (status.permissions() & std::filesystem::perms::owner_write) == std::filesystem::perms::none)
+        throw Exception("Cannot save " + Quoted(target) + ": the file is read-only.");
 
     const std::int64_t keep = position_;
-    std::error_code ec;
-    const bool renamable = hasRecording_ && prefixFrames_ == 0 && IsWavFamily(format_.sfFormat) &&
-                           RecordingFormatFor(format_.sfFormat) == format_.sfFormat &&
-                           !std::filesystem::is_symlink(std::filesystem::symlink_status(path, ec)) &&
-                           fs::SameFile(std::filesystem::absolute(path, ec).parent_path(), recordingPath_.parent_path());
-    if (renamable)
-        SaveByRename(path);
-    else
-        SaveByWriting(path);
+    const bool renamable = prefixFrames_ == 0 && IsWavName(target) &&
+                           !std::filesystem::is_symlink(std::filesystem::symlink_status(target, ec)) &&
+                           fs::SameFile(target.parent_path(), recordingPath_.parent_path());
+    try {
+        if (renamable)
+            SaveByRename(target);
+        else
+            SaveByWriting(target);
+    } catch (const Exception&) {
+        saveFailed_ = true;
+        throw;
+    }
 
     // From now on the content is the saved file.
-    Open(path);
+    saveFailed_ = false;
+    recordingLock_.reset();
+    Open(target);
     position_ = std::min(keep, contentFrames_);
 }
 
-// The recording already is the file wanted: make it durable and move it into
-// place, which replaces the old file atomically.
+// The recording already is the file wanted: finish it and move it into
+// place, which replaces the old file atomically, then flush the folder so
+// that the rename survives a power cut.
 void SoundEngine::SaveByRename(const std::filesystem::path& path)
 {
     recordingReader_.Close();
-    const std::string why = MoveIntoPlace(recordingPath_, path);
+    std::string why;
+    if (!recordingWriter_.Close(&why))
+        why = "the recording could not be finished: " + why;
+    else
+        why = MoveIntoPlace(recordingPath_, path);
     if (!why.empty()) {
         try {
             recordingReader_ = SoundFile::OpenRead(recordingPath_);
@@ -441,19 +433,23 @@ void SoundEngine::SaveByRename(const std::filesystem::path& path)
         throw Exception("Cannot save " + Quoted(path) + ": " + why);
     }
     recordingPath_.clear();
+    fs::SyncDirectory(path.parent_path());
 }
 
-// Writes the content in the opened file's format into a new file beside
-// `path` and renames it over `path` once complete. Integer content is copied
-// in the kind it is played in, floating-point content as doubles: each
-// carries every sample of its format exactly.
+// Writes the content into a new file beside `path` and renames it over
+// `path` once complete: in the recording's WAV format when the content is
+// the recording alone and `path` names a WAV, otherwise in the opened file's
+// format. Integer content
+// is copied in the kind it is played in, floating-point content as doubles:
+// each carries every sample of its format exactly.
 void SoundEngine::SaveByWriting(const std::filesystem::path& path)
 {
     std::vector<SavePart> parts{{&source_, sourcePath_, prefixFrames_}};
-    if (hasRecording_)
-        parts.push_back({&recordingReader_, recordingPath_, recordedFrames_});
+    parts.push_back({&recordingReader_, recordingPath_, recordedFrames_});
     sourceReadAt_ = recordingReadAt_ = -1;
-    sound::SaveByWriting(path, format_, kind_ == SampleKind::F32 ? SampleKind::F64 : kind_, parts);
+    const Format& format = prefixFrames_ == 0 && IsWavName(path) ? recordingFormat_ : format_;
+    sound::SaveByWriting(path, format, kind_ == SampleKind::F32 ? SampleKind::F64 : kind_, parts);
+    fs::SyncDirectory(path.parent_path());
 }
 
 } // namespace sound

@@ -3,62 +3,85 @@
 // content: an opened sound file's frames before the recording point, then
 // whatever was recorded. Playback streams the content from its files;
 // recording streams into a hidden WAV beside the control's file name, its
-// header kept current. Positions and lengths are frames.
+// header kept current and the file locked while it lives, so that a crash
+// leaves a WAV that the next start recovers. Positions and lengths are frames.
 //
-// Every public call is made on one thread (the GUI thread). Inside, one
-// worker thread moves samples between the files and a bounded ring, and
-// SDL's audio thread moves them between the ring and the device. Play waits
-// for the first samples to be read (at most half a second) before it starts
-// the device; Stop, and everything that stops first, waits for SDL to let go
-// of the device (up to two device buffers) and for the worker to finish the
-// read or write it is in; Save waits for the recording to be flushed to the
-// disk, or for the whole content to be written when it cannot be renamed.
-// Call Poll() regularly while playing or recording: it ends a playback that
-// reached the end and a recording that failed.
+// Every public call is made on one thread (the GUI thread). Inside, a worker
+// thread moves samples between the files and a lock-free ring, and SDL's
+// audio thread moves them between the ring and the device; neither waits on
+// the other. Play waits for the first samples to be read (at most half a
+// second) before it starts the device; Stop, and everything that stops
+// first, waits for SDL to let go of the device (up to two device buffers) and
+// for the worker to write out what the ring still holds; Save waits for a
+// rename and a folder flush, or for the whole content to be written when it
+// cannot be renamed into place.
+//
+// When something happens that the caller must act on (playback reached its
+// end, a failure, a message to show), the engine calls the notifier given to
+// SetNotifier from its worker thread; the caller then calls Poll() on its own
+// thread.
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
+#include <memory>
 #include <mutex>
+#include <semaphore>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "AudioDevice.h"
 #include "FileSystem.h"
+#include "Ring.h"
 #include "SoundFile.h"
 
 namespace sound {
+
+struct EngineTuning {
+    // How much sound the capture ring holds: a disk may stall this long
+    // without any sound being lost.
+    double captureRingSeconds = 30;
+    // A recording is flushed to the disk whenever this much more of it has
+    // been written.
+    std::int64_t syncBytes = 4 << 20;
+};
 
 class SoundEngine : private AudioClient {
 public:
     enum class State { Closed, Stopped, Playing, Recording };
 
-    SoundEngine();
+    explicit SoundEngine(EngineTuning tuning = {});
     ~SoundEngine() override;
     SoundEngine(const SoundEngine&) = delete;
     SoundEngine& operator=(const SoundEngine&) = delete;
 
+    // Called from the worker thread when Poll() has something to do.
+    void SetNotifier(std::function<void()> notify);
+
     // Closes what is open, then reads the header of `path`. Throws Exception.
     void Open(const std::filesystem::path& path);
-    // Stops, discards an unsaved recording and closes the content.
+    // Stops and closes the content. An unsaved recording is discarded, unless
+    // saving it failed: then it is kept on disk for recovery at next start.
     void Close();
     // Plays from the current position; goes on if already playing; ends a
     // recording first. Throws Exception when nothing is open or there is no
     // output device.
     void Play();
-    // Records from the default input into the content at frame `from`
-    // (clamped to the opened file's length), discarding an unsaved earlier
-    // recording. The recording's file goes into the directory of
-    // `besideFile`. Throws Exception when nothing is open, there is no input
-    // device or the file cannot be created.
+    // Records from the default input. With an unsaved recording and `from` at
+    // the end of the content, the recording goes on where it stopped (the same
+    // take). Otherwise a new recording starts at frame `from` (clamped to the
+    // opened file's length) in a hidden file in the directory of `besideFile`,
+    // discarding an unsaved earlier one. Throws Exception when nothing is
+    // open, there is no input device or the file cannot be created.
     void StartRecording(std::int64_t from, const std::filesystem::path& besideFile);
     // Ends playing or recording; the position stays where it stopped.
     void Stop();
     // Stops, then writes the content to `path` by an atomic replace and
-    // reopens it from there. Writes nothing when the content is the file at
-    // `path` as it was opened or last saved. Throws Exception naming the file
-    // and the reason; the file at `path` is then unchanged.
+    // reopens it from there. Writes only when a recording was made since the
+    // content was opened or last saved. Throws Exception naming the file and
+    // the reason; the file at `path` is then unchanged.
     void Save(const std::filesystem::path& path);
     // Moves the position (clamped to the content). While playing, playback
     // goes on from there; a recording is ended first.
@@ -70,8 +93,10 @@ public:
     int SampleRate() const { return format_.rate; }
     int Channels() const { return format_.channels; }
     // Ends a playback that reached its end and a recording or playback that
-    // failed. Returns the failure's message once, or an empty string.
+    // failed. Returns a message for the user once, or an empty string.
     std::string Poll();
+    // Whether Poll() has something to do.
+    bool Pending() const;
 
     // The hidden file a recording is kept in (empty when there is none).
     const std::filesystem::path& RecordingPath() const { return recordingPath_; }
@@ -80,44 +105,55 @@ private:
     enum class Mode { Idle, Play, Record, Quit };
 
     void AudioCallback(std::uint8_t* data, int bytes) override;
-    void PlayCallback(std::uint8_t* data, std::size_t frames, std::unique_lock<std::mutex>& lock);
-    void CaptureCallback(const std::uint8_t* data, std::size_t frames, std::unique_lock<std::mutex>& lock);
+    void PlayCallback(std::uint8_t* data, std::size_t frames);
+    void CaptureCallback(const std::uint8_t* data, std::size_t frames);
+    // Where the frames of the callback now running start, and how many. Only
+    // on the audio thread, or while it is held off.
+    void StampPosition(std::int64_t base, std::size_t frames);
     void WorkerMain();
-    bool WorkerPlayStep(std::unique_lock<std::mutex>& lock);
-    bool WorkerRecordStep(std::unique_lock<std::mutex>& lock);
+    bool WorkerPlayStep();
+    bool WorkerRecordStep();
+    void WorkerCheckDevice();
     // Reads content frames [pos, pos+frames) in the play kind; -1 on failure.
     std::int64_t ReadContent(std::int64_t pos, void* data, std::int64_t frames, std::string& error);
+    void Fail(const std::string& message);
+    void NotifyLocked();
+    bool PublishGap();
 
     // Throws an Exception naming the file when no sound device can take its
     // sample rate or channel count.
     void CheckDeviceFormat(const char* action) const;
     void EnsureWorker();
-    void PrepareRing(std::int64_t frames);
-    void StopDevice();             // stops callbacks, worker back to idle
+    void StartDevice(Mode mode);
+    void StopDevice();
     void StopPlayback();
     void StopRecording();
+    void ResumeRecording();
+    void FinishRecordingFile();
     void DiscardRecording();
     void SaveByRename(const std::filesystem::path& path);
     void SaveByWriting(const std::filesystem::path& path);
-    std::size_t RingFree() const { return ringCapacity_ - ringUsed_; }
-    void RingPush(const std::uint8_t* data, std::size_t frames);
-    void RingPop(std::uint8_t* data, std::size_t frames);
+
+    const EngineTuning tuning_;
 
     // --- GUI thread only
     State state_ = State::Closed;
     AudioDevice device_;
     std::filesystem::path sourcePath_; // absolute
-    fs::Stamp sourceStamp_;
     std::filesystem::path recordingPath_;
+    std::unique_ptr<fs::LockedFile> recordingLock_; // held while the recording lives
     std::int64_t sourceFrames_ = 0;
     std::int64_t contentFrames_ = 0; // while not recording
     std::int64_t position_ = 0;      // while stopped
-    bool hasRecording_ = false;
+    bool hasRecording_ = false;      // a recording not saved yet
+    bool saveFailed_ = false;        // ...that could not be saved
     std::int64_t recordedFrames_ = 0;
     std::thread worker_;
+    std::function<void()> notify_;
 
-    // --- set by the GUI thread while the worker is idle, then read by it
+    // --- set by the GUI thread while the worker and callbacks are idle
     Format format_;
+    Format recordingFormat_;
     SampleKind kind_ = SampleKind::S16;
     std::size_t frameBytes_ = 0;
     std::int64_t prefixFrames_ = 0; // frames of the source before the recording
@@ -126,34 +162,54 @@ private:
     SoundFile recordingWriter_;     // written by the worker while recording
     std::int64_t sourceReadAt_ = -1, recordingReadAt_ = -1;
     std::int64_t chunkFrames_ = 4096;
-    std::int64_t unsyncedBytes_ = 0; // recording written since the last flush
+    std::int64_t unsyncedBytes_ = 0;
     std::vector<std::uint8_t> workBuffer_;
+    bool capturing_ = false;   // which callback the device calls
+    bool waitForRoom_ = false; // an unpaced test driver: callbacks wait instead of dropping
+    Ring ring_;
 
-    // --- shared, guarded by mutex_
+    // --- GUI thread and worker, guarded by mutex_
     mutable std::mutex mutex_;
-    std::condition_variable changed_;
+    std::condition_variable progressed_; // the worker moved on
     Mode mode_ = Mode::Idle;
-    bool abort_ = false;      // callbacks stop waiting and return
-    bool workerBusy_ = false; // the worker is doing file I/O outside the lock
-    std::vector<std::uint8_t> ring_;
-    std::size_t ringCapacity_ = 0, ringHead_ = 0, ringUsed_ = 0; // frames
-    std::string error_;
-    // playback
+    bool workerBusy_ = false;
     std::uint64_t generation_ = 0; // bumped by every seek: stale reads are dropped
     std::int64_t readCursor_ = 0;
     std::int64_t playEnd_ = 0;
-    bool readEnded_ = false;
-    bool readFailed_ = false;
-    int silentAfterEnd_ = 0;
-    std::atomic<bool> finished_{false};
-    std::atomic<std::int64_t> playPosition_{0};
-    // recording
-    std::atomic<std::int64_t> captured_{0};
-    std::int64_t written_ = 0;
-    std::int64_t writeLimitFrames_ = 0;
     bool drain_ = false;
-    bool recordFailed_ = false;
-    bool overran_ = false; // the capture callback had to drop sound
+    bool deviceClosing_ = false;
+    std::int64_t takeWritten_ = 0; // worker: frames written in this take
+    std::string error_;
+    bool notified_ = false;
+
+    // --- shared with the audio thread, lock-free
+    std::counting_semaphore<> wake_{0};   // the worker has something to do
+    std::counting_semaphore<> moved_{0};  // the worker moved samples (for waiting callbacks)
+    std::atomic<bool> readEnded_{false};
+    std::atomic<bool> finished_{false};
+    std::atomic<bool> failed_{false};
+    std::atomic<bool> lost_{false};
+    // The position: frames before the last callback, and when it came.
+    std::atomic<std::uint32_t> stampSeq_{0};
+    std::atomic<std::int64_t> stampBase_{0};
+    std::atomic<std::int64_t> stampFrames_{0};
+    std::atomic<std::int64_t> stampNs_{0};
+    // Capture: frames that arrived (kept or lost), and the spans lost while
+    // the ring was full, handed from the audio thread to the worker.
+    std::atomic<std::int64_t> captured_{0};
+    struct Gap {
+        std::uint64_t at = 0;      // ring frame before which the silence goes
+        std::int64_t frames = 0;   // how much sound was lost
+    };
+    static constexpr int kGapSlots = 64;
+    Gap gaps_[kGapSlots];
+    std::atomic<std::uint32_t> gapsWritten_{0}, gapsRead_{0};
+    Gap openGap_;              // audio thread only: the span being lost now
+    bool gapOpen_ = false;     // audio thread only
+    int silentAfterEnd_ = 0;   // audio thread only
+    std::int64_t playedTo_ = 0; // audio thread only: content frame after the last one played
+    // Worker: what was lost, for the message after Stop.
+    std::int64_t lostFrames_ = 0, firstLostAt_ = -1;
 };
 
 } // namespace sound

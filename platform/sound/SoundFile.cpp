@@ -63,7 +63,8 @@ bool IsWavFamily(int sfFormat)
 
 int RecordingFormatFor(int sfFormat)
 {
-    int major = (sfFormat & SF_FORMAT_TYPEMASK) == SF_FORMAT_WAVEX ? SF_FORMAT_WAVEX : SF_FORMAT_WAV;
+    // RF64 that libsndfile writes as a plain RIFF WAV until it passes 4 GiB.
+    const int major = SF_FORMAT_RF64;
     int subtype = sfFormat & SF_FORMAT_SUBMASK;
     switch (KindOf(sfFormat)) {
     case SampleKind::S16:
@@ -186,6 +187,8 @@ SoundFile SoundFile::Create(const std::filesystem::path& path, const Format& for
     SNDFILE* file = sf_open(path.string().c_str(), SFM_WRITE, &info);
     if (!file)
         throw Exception("Cannot write \"" + path.string() + "\": " + Reason(sf_strerror(nullptr)));
+    if ((format.sfFormat & SF_FORMAT_TYPEMASK) == SF_FORMAT_RF64)
+        sf_command(file, SFC_RF64_AUTO_DOWNGRADE, nullptr, SF_TRUE);
     if (headerAlwaysCurrent)
         sf_command(file, SFC_SET_UPDATE_HEADER_AUTO, nullptr, SF_TRUE);
     SoundFile result;
