@@ -4,6 +4,7 @@
 
 #include <QLibrary>
 
+#include <cstdlib>
 #include <cstring>
 
 #include "Exception.h"
@@ -124,6 +125,7 @@ void AudioDevice::Open(Direction direction, int rate, int channels, SampleKind k
     if (id == 0)
         throw Exception(AnsiString(Missing(direction)) + Sdl().GetError());
     id_ = id;
+    bufferMs_ = bufferFrames * 1000 / rate;
 }
 
 void AudioDevice::Start()
@@ -159,7 +161,14 @@ void AudioDevice::Unlock()
 bool AudioDevice::IsUnpaced() const
 {
     const char* driver = id_ ? Sdl().GetCurrentAudioDriver() : nullptr;
-    return driver && (std::strcmp(driver, "disk") == 0 || std::strcmp(driver, "dummy") == 0);
+    if (!driver)
+        return false;
+    if (std::strcmp(driver, "dummy") == 0)
+        return true;
+    // The disk driver sleeps SDL_DISKAUDIODELAY ms per buffer, a buffer's
+    // duration when it is not set.
+    const char* delay = std::strcmp(driver, "disk") == 0 ? std::getenv("SDL_DISKAUDIODELAY") : nullptr;
+    return delay && std::atoi(delay) < bufferMs_;
 }
 
 } // namespace sound

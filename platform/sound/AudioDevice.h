@@ -38,12 +38,13 @@ public:
     // Holds the callback off: while locked it neither runs nor starts.
     void Lock();
     void Unlock();
-    // True for SDL's test drivers (disk, dummy), which call back as fast as
-    // they can rather than at the pace of a sound card.
+    // True for SDL's test drivers (dummy, and disk when told to be quicker
+    // than real time), which call back faster than a sound card would.
     bool IsUnpaced() const;
 
 private:
     std::uint32_t id_ = 0;
+    int bufferMs_ = 0;
 };
 
 } // namespace sound
