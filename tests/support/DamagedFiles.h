@@ -121,12 +121,13 @@ inline std::string FlacHugeBlock(const std::string& flac)
 
 } // namespace damaged
 
-// Every case, made afresh (about 1 s of stereo tone each, a few kB to 200 kB).
+// Every case, made afresh (1 to 6 s of stereo tone each, a few kB to 100 kB).
 inline std::vector<DamagedFile> DamagedFiles()
 {
     using namespace damaged;
     const std::string vorbis = Encode(SF_FORMAT_OGG | SF_FORMAT_VORBIS, 44100, 2, 1.5);
     const std::string opus = Encode(SF_FORMAT_OGG | SF_FORMAT_OPUS, 48000, 2, 1.5);
+    const std::string longOpus = Encode(SF_FORMAT_OGG | SF_FORMAT_OPUS, 48000, 2, 6);
     const std::string flac = Encode(SF_FORMAT_FLAC | SF_FORMAT_PCM_16, 44100, 2, 1.0);
     const std::string mp3 = Encode(SF_FORMAT_MPEG | SF_FORMAT_MPEG_LAYER_III, 44100, 2, 1.5);
     const std::string wav = Encode(SF_FORMAT_WAV | SF_FORMAT_PCM_16, 8000, 1, 0.5);
@@ -136,6 +137,7 @@ inline std::vector<DamagedFile> DamagedFiles()
         {"granule-huge.ogg", LastGranule(vorbis, 0x7FFFFFFFFFFF0000ull)},
         {"cut60.opus", Cut(opus, 0.6)},
         {"cut95.opus", Cut(opus, 0.95)},
+        {"cut60-long.opus", Cut(longOpus, 0.6)},
         {"granule-huge.opus", LastGranule(opus, 0x7FFFFFFFFFFF0000ull)},
         {"granule-max.opus", LastGranule(opus, ~0ull)},
         {"granule-small.opus", LastGranule(opus, 100)},
