@@ -38,19 +38,25 @@ public:
     int to = 0;
     TransportBar* bar = nullptr;
 
+    // Frames to milliseconds, rounded down and saturating at INT_MAX: the
+    // control's positions are 32-bit, a file's length need not be.
     int ToMs(std::int64_t frames) const
     {
         const int rate = engine.SampleRate();
         if (rate <= 0 || frames <= 0)
             return 0;
-        return static_cast<int>(std::min<std::int64_t>(frames * 1000 / rate, INT_MAX));
+        // frames * 1000 / rate without overflow: whole seconds, then the rest.
+        const std::int64_t seconds = frames / rate;
+        if (seconds > INT_MAX / 1000)
+            return INT_MAX;
+        return static_cast<int>(std::min<std::int64_t>(seconds * 1000 + (frames % rate) * 1000 / rate, INT_MAX));
     }
-    // Rounded up, so that reading the position back gives the milliseconds
-    // that were set.
+    // Milliseconds to frames, rounded up, so that reading the position back
+    // gives the milliseconds that were set. Any int and any rate fit.
     std::int64_t ToFrames(int ms) const
     {
         const int rate = engine.SampleRate();
-        if (ms <= 0)
+        if (ms <= 0 || rate <= 0)
             return 0;
         return (static_cast<std::int64_t>(ms) * rate + 999) / 1000;
     }

@@ -1,6 +1,12 @@
 #include "AudioDevice.h"
 
 #include <SDL.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <thread>
 
 #include <QLibrary>
 
@@ -26,6 +32,7 @@ struct SdlLibrary {
     decltype(&SDL_SetHint) SetHint = nullptr;
     decltype(&SDL_InitSubSystem) InitSubSystem = nullptr;
     decltype(&SDL_GetError) GetError = nullptr;
+    decltype(&SDL_GetNumAudioDevices) GetNumAudioDevices = nullptr;
     decltype(&SDL_OpenAudioDevice) OpenAudioDevice = nullptr;
     decltype(&SDL_PauseAudioDevice) PauseAudioDevice = nullptr;
     decltype(&SDL_CloseAudioDevice) CloseAudioDevice = nullptr;
@@ -59,6 +66,7 @@ const SdlLibrary& Sdl()
         resolve(api.SetHint, "SDL_SetHint");
         resolve(api.InitSubSystem, "SDL_InitSubSystem");
         resolve(api.GetError, "SDL_GetError");
+        resolve(api.GetNumAudioDevices, "SDL_GetNumAudioDevices");
         resolve(api.OpenAudioDevice, "SDL_OpenAudioDevice");
         resolve(api.PauseAudioDevice, "SDL_PauseAudioDevice");
         resolve(api.CloseAudioDevice, "SDL_CloseAudioDevice");
@@ -69,6 +77,37 @@ const SdlLibrary& Sdl()
         return api;
     }();
     return sdl;
+}
+
+// Whether initialising SDL's audio is safe here. SDL 2.26's PulseAudio code
+// crashes during initialisation when the server has no default output or no
+// default input (it copies the missing default's name), which would end the
+// program. So the first initialisation is tried in a child process first;
+// empty when it went well, otherwise what went wrong. Only the child calls
+// into SDL, and it leaves with _exit, running nothing of the parent's.
+std::string ProbeInit(const SdlLibrary& sdl)
+{
+    const pid_t child = fork();
+    if (child < 0)
+        return {}; // cannot tell: go on as before
+    if (child == 0) {
+        sdl.SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
+        _exit(sdl.InitSubSystem(SDL_INIT_AUDIO) == 0 ? 0 : 1);
+    }
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    int status = 0;
+    pid_t done;
+    while ((done = waitpid(child, &status, WNOHANG)) == 0 && std::chrono::steady_clock::now() < until)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    if (done == 0) {
+        kill(child, SIGKILL);
+        waitpid(child, &status, 0);
+        return "the sound system does not answer";
+    }
+    if (done == child && WIFSIGNALED(status))
+        return "the sound system fails when asked for its devices (the sound server may have no output or no "
+               "input at all)";
+    return {}; // a plain failure is reported by the real initialisation
 }
 
 // SDL's audio is initialised once, on the GUI thread, the first time a device
@@ -82,6 +121,12 @@ void InitAudio(AudioDevice::Direction direction)
         return;
     // The program handles its own signals; SDL must not install handlers.
     sdl.SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
+    // How the sound server lists the program (e.g. in a volume control).
+    sdl.SetHint(SDL_HINT_APP_NAME, "Recorder");
+    sdl.SetHint(SDL_HINT_AUDIO_DEVICE_APP_NAME, "Recorder");
+    const std::string unsafe = ProbeInit(sdl);
+    if (!unsafe.empty())
+        throw Exception(AnsiString(Missing(direction)) + unsafe);
     if (sdl.InitSubSystem(SDL_INIT_AUDIO) != 0)
         throw Exception(AnsiString(Missing(direction)) + sdl.GetError());
 }
@@ -119,9 +164,20 @@ void AudioDevice::Open(Direction direction, int rate, int channels, SampleKind k
     wanted.samples = static_cast<Uint16>(bufferFrames);
     wanted.callback = Trampoline;
     wanted.userdata = client;
+    const int capture = direction == Direction::Input ? 1 : 0;
+    // Opening the default device when the sound server has none in this
+    // direction can crash inside SDL (2.26's PulseAudio code takes the
+    // missing default's name), so the device list is asked first. -1 means
+    // the driver cannot list its devices: then the default is tried.
+    if (Sdl().GetNumAudioDevices(capture) == 0)
+        throw Exception(AnsiString(Missing(direction)) +
+                        (capture ? "the sound system has no microphone or other input"
+                                 : "the sound system has no speaker or other output"));
+    // The sound server shows each stream under this name; SDL reads it when
+    // the device opens.
+    Sdl().SetHint(SDL_HINT_AUDIO_DEVICE_STREAM_NAME, capture ? "Recording" : "Playback");
     SDL_AudioSpec obtained{};
-    SDL_AudioDeviceID id =
-        Sdl().OpenAudioDevice(nullptr, direction == Direction::Input ? 1 : 0, &wanted, &obtained, 0);
+    SDL_AudioDeviceID id = Sdl().OpenAudioDevice(nullptr, capture, &wanted, &obtained, 0);
     if (id == 0)
         throw Exception(AnsiString(Missing(direction)) + Sdl().GetError());
     id_ = id;

@@ -81,6 +81,11 @@ void SoundEngine::Open(const std::filesystem::path& path)
 {
     Close();
     SoundFile file = SoundFile::OpenRead(path);
+    // --- damaged files: a length the file cannot tell is found by decoding
+    // it to the end once, before anything relies on it.
+    if (!file.LengthTrusted())
+        file.AcceptCountedFrames(file.CountFrames());
+    // ---
     std::error_code ec;
     std::filesystem::path absolute = std::filesystem::absolute(path, ec);
     sourcePath_ = ec ? path : absolute;

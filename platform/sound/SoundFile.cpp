@@ -2,8 +2,13 @@
 
 #include <sndfile.h>
 
+#include <algorithm>
+#include <climits>
+#include <fstream>
+#include <iterator>
 #include <system_error>
 #include <utility>
+#include <vector>
 
 #include "Exception.h"
 
@@ -125,13 +130,117 @@ static Exception OpenError(const std::filesystem::path& path, const std::string&
     return Exception("Cannot open \"" + path.string() + "\": " + reason);
 }
 
+namespace {
+
+constexpr const char* kDamaged = "it is damaged or not a sound file this program can read";
+
+std::uint32_t LE32(const std::string& b, std::size_t at)
+{
+    std::uint32_t v = 0;
+    for (int i = 3; i >= 0; --i)
+        v = (v << 8) | static_cast<unsigned char>(b[at + static_cast<std::size_t>(i)]);
+    return v;
+}
+
+// libsndfile refuses a header whose rate or channel count is 0 or absurd
+// with "SF_INFO struct incomplete", which tells a user nothing. For the two
+// commonest containers the header is looked at here to say which it is.
+// Empty when the header says nothing wrong or is of another kind.
+std::string HeaderProblem(const std::filesystem::path& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::string b(4096, '\0');
+    in.read(b.data(), static_cast<std::streamsize>(b.size()));
+    b.resize(static_cast<std::size_t>(in.gcount()));
+    std::uint64_t rate = 1, channels = 1;
+    if (b.size() >= 26 && b.compare(0, 4, "fLaC") == 0) {
+        const auto byte = [&](std::size_t i) { return static_cast<std::uint64_t>(static_cast<unsigned char>(b[i])); };
+        rate = (byte(18) << 12) | (byte(19) << 4) | (byte(20) >> 4);
+        channels = ((byte(20) >> 1) & 7) + 1;
+    } else if (b.size() >= 12 && b.compare(0, 4, "RIFF") == 0 && b.compare(8, 4, "WAVE") == 0) {
+        for (std::size_t at = 12; at + 16 <= b.size();) {
+            const std::uint32_t size = LE32(b, at + 4);
+            if (b.compare(at, 4, "fmt ") == 0) {
+                channels = static_cast<unsigned char>(b[at + 10]) | (static_cast<unsigned char>(b[at + 11]) << 8);
+                rate = LE32(b, at + 12);
+                break;
+            }
+            if (size > b.size())
+                break;
+            at += 8 + size + (size & 1);
+        }
+    }
+    if (rate == 0 || rate > INT_MAX)
+        return "it says its sample rate is " + std::to_string(rate) + " Hz";
+    if (channels == 0)
+        return "it says it has no channels";
+    return {};
+}
+
+// The reason sf_open gave, in words a user can act on. libsndfile says "File
+// does not exist" for an MP3 it cannot decode and "SF_INFO struct incomplete"
+// for a header with a rate of 0: its own text only follows as detail where
+// it is not misleading.
+std::string OpenFailure(const std::filesystem::path& path)
+{
+    const int code = sf_error(nullptr);
+    const std::string text = Reason(sf_strerror(nullptr));
+    if (code == SF_ERR_SYSTEM)
+        return text; // no such file, permission denied...
+    if (code == SF_ERR_UNRECOGNISED_FORMAT)
+        return "it is not a sound file this program can read";
+    if (code == SF_ERR_UNSUPPORTED_ENCODING)
+        return "its sound is encoded in a way this program cannot read (" + text + ")";
+    const std::string header = HeaderProblem(path);
+    if (!header.empty())
+        return header;
+    if (text.find("does not exist") != std::string::npos || text.find("SF_INFO") != std::string::npos)
+        return kDamaged;
+    return std::string(kDamaged) + " (" + text + ")";
+}
+
+// Compressed sound takes fewer than this many frames per byte at any bitrate
+// its encoders offer: Opus goes down to 6 kbit/s, the others to about 8.
+std::int64_t MostFramesPerByte(int sfFormat)
+{
+    return (sfFormat & SF_FORMAT_SUBMASK) == SF_FORMAT_OPUS ? 64 : 8;
+}
+
+// Past this a length is bogus whatever the file: over six years at 768 kHz.
+constexpr std::int64_t kHugeFrames = std::int64_t(1) << 47;
+
+bool IsCompressed(int sfFormat)
+{
+    switch (sfFormat & SF_FORMAT_TYPEMASK) {
+    case SF_FORMAT_FLAC:
+    case SF_FORMAT_OGG:
+    case SF_FORMAT_MPEG: return true;
+    default: return false;
+    }
+}
+
+// Whether `frames` can be the length of a file of `bytes` bytes.
+bool Plausible(std::int64_t frames, std::int64_t bytes, int sfFormat)
+{
+    if (frames < 0 || frames >= kHugeFrames)
+        return false;
+    if (frames > std::max<std::int64_t>(bytes, 1) * MostFramesPerByte(sfFormat))
+        return false;
+    // A compressed file with more than its headers in it has some sound.
+    return !(frames == 0 && IsCompressed(sfFormat) && bytes > 1024);
+}
+
+} // namespace
+
 SoundFile::~SoundFile()
 {
     Close();
 }
 
 SoundFile::SoundFile(SoundFile&& other) noexcept
-    : file_(std::exchange(other.file_, nullptr)), format_(other.format_), frames_(other.frames_)
+    : file_(std::exchange(other.file_, nullptr)), format_(other.format_), frames_(other.frames_),
+      path_(std::move(other.path_)), trusted_(other.trusted_), readAt_(other.readAt_),
+      emptyReads_(other.emptyReads_), error_(std::move(other.error_))
 {
 }
 
@@ -142,6 +251,11 @@ SoundFile& SoundFile::operator=(SoundFile&& other) noexcept
         file_ = std::exchange(other.file_, nullptr);
         format_ = other.format_;
         frames_ = other.frames_;
+        path_ = std::move(other.path_);
+        trusted_ = other.trusted_;
+        readAt_ = other.readAt_;
+        emptyReads_ = other.emptyReads_;
+        error_ = std::move(other.error_);
     }
     return *this;
 }
@@ -160,15 +274,19 @@ SoundFile SoundFile::OpenRead(const std::filesystem::path& path)
     SF_INFO info{};
     SNDFILE* file = sf_open(path.string().c_str(), SFM_READ, &info);
     if (!file)
-        throw OpenError(path, Reason(sf_strerror(nullptr)));
-    if (info.channels < 1 || info.samplerate < 1 || info.frames < 0) {
+        throw OpenError(path, OpenFailure(path));
+    if (info.channels < 1 || info.samplerate < 1) {
         sf_close(file);
-        throw OpenError(path, "the file has no valid sound format");
+        throw OpenError(path, kDamaged);
     }
     SoundFile result;
     result.file_ = file;
     result.format_ = Format{info.samplerate, info.channels, info.format};
-    result.frames_ = info.frames;
+    result.path_ = path;
+    const auto bytes = static_cast<std::int64_t>(std::filesystem::file_size(path, ec));
+    result.trusted_ = !ec && Plausible(info.frames, bytes, info.format);
+    // An untrusted length stands at 0 until it is counted.
+    result.frames_ = result.trusted_ ? info.frames : 0;
     return result;
 }
 
@@ -225,17 +343,61 @@ SoundFile SoundFile::Create(Output& output, const Format& format, std::string& e
     return result;
 }
 
+std::int64_t SoundFile::CountFrames(const std::atomic<bool>* cancel) const
+{
+    SF_INFO info{};
+    SNDFILE* file = sf_open(path_.string().c_str(), SFM_READ, &info);
+    if (!file || info.channels < 1)
+        return file ? (sf_close(file), 0) : 0;
+    constexpr sf_count_t kChunk = 4096;
+    std::vector<float> buffer(static_cast<std::size_t>(kChunk) * static_cast<std::size_t>(info.channels));
+    std::int64_t total = 0;
+    for (sf_count_t got; (got = sf_readf_float(file, buffer.data(), kChunk)) > 0;) {
+        total += got;
+        if (cancel && cancel->load(std::memory_order_relaxed)) {
+            total = 0;
+            break;
+        }
+        if (sf_error(file) != SF_ERR_NO_ERROR)
+            break; // what was decoded before the damage counts
+    }
+    sf_close(file);
+    return total;
+}
+
+void SoundFile::AcceptCountedFrames(std::int64_t frames)
+{
+    if (frames <= 0)
+        throw OpenError(path_, std::string(kDamaged) + ": no sound can be decoded from it");
+    frames_ = frames;
+    trusted_ = true;
+}
+
 std::int64_t SoundFile::Read(SampleKind kind, void* data, std::int64_t frames)
 {
     if (!file_ || frames <= 0)
         return 0;
-    switch (kind) {
-    case SampleKind::S16: return sf_readf_short(file_, static_cast<short*>(data), frames);
-    case SampleKind::S32: return sf_readf_int(file_, static_cast<int*>(data), frames);
-    case SampleKind::F32: return sf_readf_float(file_, static_cast<float*>(data), frames);
-    case SampleKind::F64: return sf_readf_double(file_, static_cast<double*>(data), frames);
+    if (!path_.empty()) { // opened for reading: stop at the known end
+        frames = std::min(frames, frames_ - readAt_);
+        if (frames <= 0)
+            return 0;
     }
-    return 0;
+    sf_count_t got = 0;
+    switch (kind) {
+    case SampleKind::S16: got = sf_readf_short(file_, static_cast<short*>(data), frames); break;
+    case SampleKind::S32: got = sf_readf_int(file_, static_cast<int*>(data), frames); break;
+    case SampleKind::F32: got = sf_readf_float(file_, static_cast<float*>(data), frames); break;
+    case SampleKind::F64: got = sf_readf_double(file_, static_cast<double*>(data), frames); break;
+    }
+    got = std::clamp<sf_count_t>(got, 0, frames);
+    readAt_ += got;
+    // The data ends before the length the header gave: one such read is the
+    // end, a caller that keeps asking gets a failure instead of nothing.
+    emptyReads_ = got > 0 ? 0 : emptyReads_ + 1;
+    if (emptyReads_ >= 3 && error_.empty())
+        error_ = "its sound data stops at frame " + std::to_string(readAt_) + " of the " + std::to_string(frames_) +
+                 " its header gives";
+    return got;
 }
 
 std::int64_t SoundFile::Write(SampleKind kind, const void* data, std::int64_t frames)
@@ -253,7 +415,20 @@ std::int64_t SoundFile::Write(SampleKind kind, const void* data, std::int64_t fr
 
 bool SoundFile::Seek(std::int64_t frame)
 {
-    return file_ && sf_seek(file_, frame, SEEK_SET) == frame;
+    if (!file_)
+        return false;
+    if (frame < 0 || (!path_.empty() && frame > frames_)) {
+        error_ = "position " + std::to_string(frame) + " is outside its " + std::to_string(frames_) + " frames";
+        return false;
+    }
+    const bool moved = sf_seek(file_, frame, SEEK_SET) == frame;
+    readAt_ = moved ? frame : frames_;
+    emptyReads_ = 0;
+    if (moved)
+        error_.clear();
+    else if (sf_error(file_) == SF_ERR_NO_ERROR)
+        error_ = "cannot move to frame " + std::to_string(frame) + " of its " + std::to_string(frames_);
+    return moved;
 }
 
 void SoundFile::Sync()
@@ -264,11 +439,13 @@ void SoundFile::Sync()
 
 bool SoundFile::Failed() const
 {
-    return file_ && sf_error(file_) != SF_ERR_NO_ERROR;
+    return file_ && (!error_.empty() || sf_error(file_) != SF_ERR_NO_ERROR);
 }
 
 std::string SoundFile::Error() const
 {
+    if (!error_.empty() && (!file_ || sf_error(file_) == SF_ERR_NO_ERROR))
+        return error_;
     return Reason(sf_strerror(file_));
 }
 

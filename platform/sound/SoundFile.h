@@ -3,6 +3,7 @@
 // their header read, read and written a block of frames at a time in one of
 // the sample kinds the engine moves around, and written either to a path or
 // through an output the caller provides (for an atomic replace).
+#include <atomic>
 #include <cstdint>
 #include <filesystem>
 #include <string>
@@ -70,10 +71,27 @@ public:
     const Format& format() const { return format_; }
     std::int64_t Frames() const { return frames_; }
 
+    // Whether the length libsndfile gave for an opened file can be believed.
+    // Compressed files that were cut short, or whose header says 0 or a bogus
+    // length, give "unknown" (2^63-1), near it, or more frames than their bytes
+    // could hold; then the length has to be found by decoding.
+    bool LengthTrusted() const { return trusted_; }
+    // Decodes the file to its end on a handle of its own and returns the
+    // frames that could be decoded (0 when none, or when cancelled). Safe to
+    // run on another thread while this file is used.
+    std::int64_t CountFrames(const std::atomic<bool>* cancel = nullptr) const;
+    // Takes a length found by CountFrames as the file's length. Throws
+    // Exception naming the file when nothing in it can be decoded.
+    void AcceptCountedFrames(std::int64_t frames);
+
     // Each returns the number of frames moved; fewer than asked means end of
-    // file or an error (see Error()).
+    // file or an error (see Error()). Reading stops at Frames(); a file whose
+    // data keeps ending before that fails after a few tries.
     std::int64_t Read(SampleKind kind, void* data, std::int64_t frames);
     std::int64_t Write(SampleKind kind, const void* data, std::int64_t frames);
+    // Moves the read position. A position past Frames() is refused (Error()
+    // says why) rather than handed to the decoder, which may search for it
+    // for ever in a damaged file.
     bool Seek(std::int64_t frame);
     // Flushes what was written to the storage device.
     void Sync();
@@ -90,6 +108,11 @@ private:
     sf_private_tag* file_ = nullptr;
     Format format_;
     std::int64_t frames_ = 0;
+    std::filesystem::path path_; // of a file opened for reading
+    bool trusted_ = true;
+    std::int64_t readAt_ = 0;    // where the next read starts
+    int emptyReads_ = 0;         // reads in a row that gave nothing before Frames()
+    std::string error_;          // this adapter's own reason for a failure
 };
 
 } // namespace sound

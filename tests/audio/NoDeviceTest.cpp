@@ -1,4 +1,5 @@
-// Run with an audio driver that does not exist, so SDL's audio cannot start:
+// Run with an audio driver that does not exist, so SDL's audio cannot start
+// (and by tests/pulse against a sound server with no output device):
 // both directions say which device is missing, with SDL's reason, each time.
 #include "AudioTestUtil.h"
 

@@ -2,7 +2,8 @@
 # Runs one libFuzzer target for a fixed time from a fresh corpus seeded with
 # the given files. Usage: run_fuzz.sh FUZZER SECONDS KIND
 #   KIND: form  (seeds: the compiled window definition, $SEED_FORM)
-#         sound (seeds: small sound files in several formats, made with sox)
+#         sound (seeds: small sound files in several formats, made with sox,
+#                and damaged ones written by $SEED_DAMAGED DIR when it is set)
 set -eu
 fuzzer=$1 seconds=$2 kind=$3
 work=$(mktemp -d)
@@ -19,7 +20,8 @@ case $kind in
       options=${spec% *}
       # shellcheck disable=SC2086
       sox -n $options "$work/seeds/$n.${spec##* }" synth 0.05 sine 440 2>/dev/null || true
-    done ;;
+    done
+    if [ -n "${SEED_DAMAGED:-}" ]; then "$SEED_DAMAGED" "$work/seeds"; fi ;;
 esac
 cd "$work"
 exec "$fuzzer" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -print_final_stats=1 corpus seeds

@@ -1,0 +1,160 @@
+#pragma once
+// Damaged and unusual sound files of every kind the media player control
+// opens, made from good ones written with libsndfile and then edited byte by
+// byte: cut short, lengths and rates zeroed or made huge, bogus Ogg granule
+// positions (with the page checksum redone so the page is still accepted),
+// tags claiming far more than the file holds, and plain garbage.
+#include <unistd.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "TestSupport.h"
+
+namespace support {
+
+struct DamagedFile {
+    std::string name; // also the file name, with the extension libsndfile goes by
+    std::string bytes;
+};
+
+namespace damaged {
+
+inline std::string Encode(int format, int rate, int channels, double seconds)
+{
+    const std::filesystem::path tmp =
+        std::filesystem::temp_directory_path() / ("damaged-" + std::to_string(::getpid()) + ".tmp");
+    const int frames = static_cast<int>(rate * seconds);
+    std::string bytes;
+    if (WriteSound(tmp, format, rate, channels, Tone(frames, channels, rate)))
+        bytes = ReadBytes(tmp);
+    std::filesystem::remove(tmp);
+    return bytes;
+}
+
+inline std::string Cut(const std::string& bytes, double fraction)
+{
+    return bytes.substr(0, static_cast<std::size_t>(static_cast<double>(bytes.size()) * fraction));
+}
+
+inline void PutLE32(std::string& b, std::size_t at, std::uint32_t v)
+{
+    for (int i = 0; i < 4 && at + i < b.size(); ++i)
+        b[at + i] = static_cast<char>(v >> (8 * i));
+}
+
+// Ogg's page checksum: CRC-32, polynomial 0x04C11DB7, not reflected, zero start.
+inline std::uint32_t OggCrc(const std::string& page)
+{
+    std::uint32_t crc = 0;
+    for (unsigned char c : page) {
+        crc ^= static_cast<std::uint32_t>(c) << 24;
+        for (int k = 0; k < 8; ++k)
+            crc = (crc & 0x80000000u) ? (crc << 1) ^ 0x04C11DB7u : crc << 1;
+    }
+    return crc;
+}
+
+// Sets the granule position of the last Ogg page and fixes its checksum.
+inline std::string LastGranule(std::string b, std::uint64_t granule)
+{
+    const std::size_t at = b.rfind("OggS");
+    if (at == std::string::npos || at + 27 > b.size())
+        return b;
+    for (int i = 0; i < 8; ++i)
+        b[at + 6 + i] = static_cast<char>(granule >> (8 * i));
+    const auto segments = static_cast<unsigned char>(b[at + 26]);
+    std::size_t size = 27 + segments;
+    for (std::size_t i = 0; i < segments && at + 27 + i < b.size(); ++i)
+        size += static_cast<unsigned char>(b[at + 27 + i]);
+    PutLE32(b, at + 22, 0);
+    PutLE32(b, at + 22, OggCrc(b.substr(at, size)));
+    return b;
+}
+
+// FLAC's STREAMINFO follows "fLaC" and a 4-byte block header: bytes 18..25
+// hold 20 bits of rate, 3 of channels, 5 of depth, 36 of total samples.
+inline std::string FlacTotalZero(std::string b)
+{
+    if (b.size() > 25) {
+        b[21] = static_cast<char>(b[21] & 0xF0);
+        b[22] = b[23] = b[24] = b[25] = 0;
+    }
+    return b;
+}
+
+inline std::string FlacRate(std::string b, std::uint32_t rate)
+{
+    if (b.size() > 20) {
+        b[18] = static_cast<char>(rate >> 12);
+        b[19] = static_cast<char>(rate >> 4);
+        b[20] = static_cast<char>((b[20] & 0x0F) | ((rate & 0x0F) << 4));
+    }
+    return b;
+}
+
+// libsndfile writes WAV's "fmt " chunk first: the rate is at byte 24.
+inline std::string WavRate(std::string b, std::uint32_t rate)
+{
+    PutLE32(b, 24, rate);
+    return b;
+}
+
+// An ID3v2 tag header that claims 256 MB, in front of the MP3 frames.
+inline std::string HugeId3(const std::string& mp3)
+{
+    return std::string("ID3\x04\x00\x00\x7F\x7F\x7F\x7F", 10) + mp3;
+}
+
+// A FLAC metadata block (not the last) claiming 16 MB, after STREAMINFO.
+inline std::string FlacHugeBlock(const std::string& flac)
+{
+    if (flac.size() < 42)
+        return flac;
+    std::string b = flac;
+    b[4] = static_cast<char>(b[4] & 0x7F); // STREAMINFO is no longer the last block
+    return b.substr(0, 42) + std::string("\x04\xFF\xFF\xFF", 4) + std::string(64, 'x') + b.substr(42);
+}
+
+} // namespace damaged
+
+// Every case, made afresh (1 to 6 s of stereo tone each, a few kB to 100 kB).
+inline std::vector<DamagedFile> DamagedFiles()
+{
+    using namespace damaged;
+    const std::string vorbis = Encode(SF_FORMAT_OGG | SF_FORMAT_VORBIS, 44100, 2, 1.5);
+    const std::string opus = Encode(SF_FORMAT_OGG | SF_FORMAT_OPUS, 48000, 2, 1.5);
+    const std::string longOpus = Encode(SF_FORMAT_OGG | SF_FORMAT_OPUS, 48000, 2, 6);
+    const std::string flac = Encode(SF_FORMAT_FLAC | SF_FORMAT_PCM_16, 44100, 2, 1.0);
+    const std::string mp3 = Encode(SF_FORMAT_MPEG | SF_FORMAT_MPEG_LAYER_III, 44100, 2, 1.5);
+    const std::string wav = Encode(SF_FORMAT_WAV | SF_FORMAT_PCM_16, 8000, 1, 0.5);
+    return {
+        {"cut60.ogg", Cut(vorbis, 0.6)},
+        {"cut10.ogg", Cut(vorbis, 0.1)},
+        {"granule-huge.ogg", LastGranule(vorbis, 0x7FFFFFFFFFFF0000ull)},
+        {"cut60.opus", Cut(opus, 0.6)},
+        {"cut95.opus", Cut(opus, 0.95)},
+        {"cut60-long.opus", Cut(longOpus, 0.6)},
+        {"granule-huge.opus", LastGranule(opus, 0x7FFFFFFFFFFF0000ull)},
+        {"granule-max.opus", LastGranule(opus, ~0ull)},
+        {"granule-small.opus", LastGranule(opus, 100)},
+        {"cut60.flac", Cut(flac, 0.6)},
+        {"total0.flac", FlacTotalZero(flac)},
+        {"total0-cut.flac", Cut(FlacTotalZero(flac), 0.5)},
+        {"rate0.flac", FlacRate(flac, 0)},
+        {"hugeblock.flac", FlacHugeBlock(flac)},
+        {"cut60.mp3", Cut(mp3, 0.6)},
+        {"hugetag.mp3", HugeId3(mp3)},
+        {"garbage.mp3", RandomBytes(3000, 7)},
+        {"headeronly.mp3", mp3.substr(0, 4) + RandomBytes(2000, 8)},
+        {"rate0.wav", WavRate(wav, 0)},
+        {"rate2g.wav", WavRate(wav, 0x80000000u)},
+        {"cut.wav", Cut(wav, 0.5)},
+        {"header.wav", wav.substr(0, 44)},
+    };
+}
+
+} // namespace support
