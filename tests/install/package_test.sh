@@ -16,13 +16,15 @@ debs=("$work"/*.deb)
 deb=${debs[0]}
 dpkg-deb -I "$deb" >/dev/null || fail "dpkg-deb cannot read $deb"
 
-# Package names in a relation field, without versions or alternatives.
+# Package names in a relation field, without versions or alternatives; a
+# name is matched whole, as an extended regular expression.
 names() { dpkg-deb -f "$deb" "$1" | tr ',|' '\n\n' | sed 's/(.*//; s/^ *//; s/ *$//'; }
-has() { names "$1" | grep -qx "$2" || fail "$1 lacks $2: $(dpkg-deb -f "$deb" "$1")"; }
+has() { names "$1" | grep -qxE "$2" || fail "$1 lacks $2: $(dpkg-deb -f "$deb" "$1")"; }
 [ "$(dpkg-deb -f "$deb" Package)" = recorder ] || fail "the package is not named recorder"
-has Depends libsdl2-2.0-0
-has Depends libqt6widgets6   # found by the library scan
-has Depends libsndfile1
+has Depends 'libsdl2-2\.0-0'
+# Found by the library scan; releases with a 64-bit time_t add "t64".
+has Depends 'libqt6widgets6(t64)?'
+has Depends 'libsndfile1(t64)?'
 has Recommends qt6-wayland
 
 others=$(dpkg-deb -c "$deb" | awk '$2 != "root/root" || $6 !~ /^\.\/usr\// { print $6 " " $2 }')
