@@ -27,8 +27,14 @@ case $purpose in
   *) echo "usage: $0 run|test" >&2; exit 2 ;;
 esac
 
-installed() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed"; }
-available() { LC_ALL=C apt-cache policy "$1" 2>/dev/null | grep -q 'Candidate: [^(]'; }
+# Each reads the whole answer before matching: under pipefail, a grep -q that
+# stops reading early could fail the command that writes to it.
+installed() { [ "$(dpkg-query -W -f='${Status}' "$1" 2>/dev/null)" = "install ok installed" ]; }
+available() {
+  local policy
+  policy=$(LC_ALL=C apt-cache policy "$1" 2>/dev/null)
+  grep -q 'Candidate: [^(]' <<<"$policy"
+}
 
 # clang's fuzzer and sanitizer runtime (libFuzzer, ASan, UBSan). Debian 12,
 # Debian 13 and Ubuntu 24.04 name it libclang-rt-dev, a package that follows
@@ -38,7 +44,7 @@ available() { LC_ALL=C apt-cache policy "$1" 2>/dev/null | grep -q 'Candidate: [
 clang_runtime() {
   local version
   available libclang-rt-dev && { echo libclang-rt-dev; return; }
-  version=$(LC_ALL=C apt-cache depends clang 2>/dev/null | sed -n 's/.*Depends: clang-\([0-9][0-9]*\)$/\1/p' | head -n1)
+  version=$(LC_ALL=C apt-cache depends clang 2>/dev/null | sed -n 's/^ *Depends: clang-\([0-9][0-9]*\)$/\1/p')
   [ -n "$version" ] && available "libclang-rt-$version-dev" && echo "libclang-rt-$version-dev"
   return 0
 }
@@ -58,10 +64,13 @@ fi
 
 sudo=""
 [ "$(id -u)" -eq 0 ] || sudo="sudo"
-$sudo apt-get update -q
+# Another apt-get may hold the lock: wait for it rather than fail.
+wait_lock=(-o DPkg::Lock::Timeout=600)
+$sudo apt-get "${wait_lock[@]}" update -q
 if [ $need_runtime = 1 ]; then
   runtime=$(clang_runtime)
   [ -n "$runtime" ] && missing+=("$runtime")
 fi
+[ ${#missing[@]} -eq 0 ] && exit 0
 echo "Installing: ${missing[*]}"
-DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q --no-install-recommends "${missing[@]}"
+DEBIAN_FRONTEND=noninteractive $sudo apt-get "${wait_lock[@]}" install -y -q --no-install-recommends "${missing[@]}"
