@@ -5,7 +5,7 @@
 # Set QUICK=1 to skip the sanitizer pass.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-"$root/scripts/deps.sh"
+"$root/scripts/deps.sh" test
 
 plain=${BUILD_DIR:-$root/build}
 BUILD_DIR=$plain "$root/scripts/build.sh"

@@ -323,6 +323,7 @@ void TApplication::Initialize()
         ownQt_ = std::make_unique<QApplication>(argc, argv);
     }
     QApplication::setQuitOnLastWindowClosed(false);
+    QApplication::setDesktopFileName("io.github.recorder.Recorder"); // ties the window to its desktop entry
     // The design's face; where it is missing, the nearest sans face stands in.
     QFont::insertSubstitutions("MS Sans Serif", {"Microsoft Sans Serif", "Liberation Sans", "Arial", "DejaVu Sans"});
     if (HasResource("MAINICON"))
