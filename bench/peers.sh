@@ -53,29 +53,16 @@ skip() { echo "peer benchmark skipped: $*"; exit 0; }
 # other sound server is seen or started. Devices nobody uses are suspended
 # after a second, as on a desktop, so the daemon's figure is what the stream
 # under test costs it.
-mkdir -p "$work/run" "$work/home" "$work/app"
-chmod 700 "$work/run"
-export XDG_RUNTIME_DIR="$work/run" HOME="$work/home"
-export PULSE_SERVER="unix:$work/run/pulse/native" PULSE_CLIENTCONFIG="$work/client.conf"
-unset PULSE_SINK PULSE_SOURCE DBUS_SESSION_BUS_ADDRESS QT_QPA_PLATFORM
-echo "autospawn = no" >"$work/client.conf"
-cat >"$work/daemon.pa" <<EOF
-load-module module-native-protocol-unix
+mkdir -p "$work/app"
+unset QT_QPA_PLATFORM
+. "$(dirname "$0")/../tests/pulse/private_pulse.sh"
+start_private_pulse "$work" <<EOF || skip "no private PulseAudio daemon"
 load-module module-null-sink sink_name=speaker rate=44100 channels=2
 load-module module-sine-source source_name=mic rate=44100 frequency=440
 set-default-sink speaker
 set-default-source mic
 load-module module-suspend-on-idle timeout=1
 EOF
-command -v pulseaudio >/dev/null || skip "pulseaudio is not installed"
-pulseaudio -n -F "$work/daemon.pa" --daemonize=no --exit-idle-time=-1 >"$work/daemon.log" 2>&1 &
-pa_pid=$!
-for _ in $(seq 50); do
-  pactl info >/dev/null 2>&1 && break
-  kill -0 $pa_pid 2>/dev/null || break
-  sleep 0.1
-done
-pactl info >/dev/null 2>&1 || { tail -5 "$work/daemon.log"; skip "pulseaudio does not start here"; }
 
 exec 3< <(Xvfb -displayfd 1 -noreset -screen 0 1280x1024x24 -nolisten tcp 2>/dev/null)
 xvfb_pid=$!

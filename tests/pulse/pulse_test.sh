@@ -25,22 +25,9 @@ skip() { echo "SKIP: $*"; exit 77; }
 
 # A private daemon: runtime directory, home (cookie) and client settings all
 # in the temporary folder, so no other sound server is seen or started.
-mkdir -p "$work/run" "$work/home" "$work/app"
-chmod 700 "$work/run"
-export XDG_RUNTIME_DIR="$work/run" HOME="$work/home"
-export PULSE_SERVER="unix:$work/run/pulse/native" PULSE_CLIENTCONFIG="$work/client.conf"
-unset PULSE_SINK PULSE_SOURCE DBUS_SESSION_BUS_ADDRESS
-echo "autospawn = no" >"$work/client.conf"
-echo "load-module module-native-protocol-unix" >"$work/daemon.pa"
-command -v pulseaudio >/dev/null || skip "pulseaudio is not installed"
-pulseaudio -n -F "$work/daemon.pa" --daemonize=no --exit-idle-time=-1 >"$work/daemon.log" 2>&1 &
-pa_pid=$!
-for _ in $(seq 50); do
-  pactl info >/dev/null 2>&1 && break
-  kill -0 $pa_pid 2>/dev/null || break
-  sleep 0.1
-done
-pactl info >/dev/null 2>&1 || { tail -5 "$work/daemon.log"; skip "pulseaudio does not start here"; }
+mkdir -p "$work/app"
+. "$(dirname "$0")/private_pulse.sh"
+start_private_pulse "$work" </dev/null || skip "no private PulseAudio daemon"
 
 # From here on the daemon runs, so anything that goes wrong is a failure.
 # The pipe source creates its fifo itself.
