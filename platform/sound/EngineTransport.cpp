@@ -53,6 +53,8 @@ void SoundEngine::StartDevice(Mode mode)
     workBuffer_.assign(static_cast<std::size_t>(chunkFrames_) * frameBytes_, 0);
     readEnded_ = finished_ = failed_ = lost_ = false;
     silentAfterEnd_ = 0;
+    for (auto& level : levels_)
+        level.frame.store(-1, std::memory_order_relaxed);
     {
         std::lock_guard lock(mutex_);
         mode_ = mode;
@@ -288,6 +290,7 @@ bool SoundEngine::WorkerPlayStep()
         readEnded_ = true; // the file ends before its header said it would
     } else {
         ring_.Write(workBuffer_.data(), static_cast<std::size_t>(got));
+        NoteLevel(readCursor_, workBuffer_.data(), got);
         readCursor_ += got;
     }
     moved_.release();
@@ -373,6 +376,7 @@ bool SoundEngine::WorkerRecordStep()
                 break;
         }
     } else if (n > 0) {
+        NoteLevel(prefixFrames_ + recordedFrames_ + takeWritten_, workBuffer_.data(), wanted);
         got = recordingWriter_.Write(kind_, workBuffer_.data(), wanted);
     }
     takeWritten_ += std::max<std::int64_t>(got, 0);

@@ -97,6 +97,9 @@ public:
     std::string Poll();
     // Whether Poll() has something to do.
     bool Pending() const;
+    // The peak (0 to 1) of the sound now being played or recorded, measured
+    // over about a device buffer; 0 when stopped.
+    double PeakLevel() const;
 
     // The hidden file a recording is kept in (empty when there is none).
     const std::filesystem::path& RecordingPath() const { return recordingPath_; }
@@ -116,6 +119,7 @@ private:
     void WorkerCheckDevice();
     // Reads content frames [pos, pos+frames) in the play kind; -1 on failure.
     std::int64_t ReadContent(std::int64_t pos, void* data, std::int64_t frames, std::string& error);
+    void NoteLevel(std::int64_t frame, const void* data, std::int64_t frames);
     void Fail(const std::string& message);
     void NotifyLocked();
     bool PublishGap();
@@ -208,6 +212,14 @@ private:
     bool gapOpen_ = false;     // audio thread only
     int silentAfterEnd_ = 0;   // audio thread only
     std::int64_t playedTo_ = 0; // audio thread only: content frame after the last one played
+    // Worker to GUI: the peaks of the last chunks moved, by content frame.
+    struct Level {
+        std::atomic<std::int64_t> frame{-1};
+        std::atomic<float> peak{0};
+    };
+    static constexpr std::uint32_t kLevelSlots = 32;
+    Level levels_[kLevelSlots];
+    std::atomic<std::uint32_t> levelsWritten_{0};
     // Worker: what was lost, for the message after Stop.
     std::int64_t lostFrames_ = 0, firstLostAt_ = -1;
 };

@@ -114,3 +114,28 @@ TEST(Recording, AnEmptyRecordingNeverReplacesAFileWithNothing)
     EXPECT_THAT([&] { engine.Save(dir / "song.flac"); }, ThrowsMessage<Exception>(HasSubstr("song.flac")));
     EXPECT_EQ(ReadBytes(dir / "song.flac"), song);
 }
+
+// The level a meter shows follows what comes in: about half scale for a
+// half-scale tone, nothing for silence, and 0 once stopped.
+TEST(Recording, PeakLevelFollowsTheInput)
+{
+    for (const auto& [amplitude, low, high] : {std::tuple{0.5, 0.45, 0.55}, std::tuple{0.0, 0.0, 0.001}}) {
+        ScratchDir dir;
+        WriteSound(dir / "test1.wav", kWav16, 8000, 1, std::vector<short>{});
+        std::vector<short> mic = Tone16(8000 * 4, 1, 8000);
+        for (short& s : mic)
+            s = static_cast<short>(s * amplitude * 2);
+        WriteRaw(dir / "mic.raw", mic);
+        setenv("SDL_DISKAUDIOFILEIN", (dir / "mic.raw").c_str(), 1);
+        setenv("SDL_DISKAUDIODELAY", "64", 1); // real time at 8 kHz
+        SoundEngine engine;
+        engine.Open(dir / "test1.wav");
+        engine.StartRecording(0, dir / "Temp.wav");
+        double peak = 0;
+        for (int i = 0; i < 50; ++i, std::this_thread::sleep_for(std::chrono::milliseconds(10)))
+            peak = std::max(peak, engine.PeakLevel());
+        EXPECT_TRUE(peak >= low && peak <= high) << peak << " for amplitude " << amplitude;
+        engine.Stop();
+        EXPECT_EQ(engine.PeakLevel(), 0);
+    }
+}

@@ -1,0 +1,70 @@
+// The level of the sound at the current position, for a level meter. The
+// worker measures each chunk it moves between a file and the ring (never the
+// audio callback), and keeps the peaks of the last chunks with the content
+// frame each starts at; the GUI thread looks up the chunk now being heard.
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+
+#include "SoundEngine.h"
+
+namespace sound {
+
+namespace {
+
+template <class Sample>
+double PeakOf(const void* data, std::size_t samples, double scale)
+{
+    const auto* s = static_cast<const Sample*>(data);
+    double peak = 0;
+    for (std::size_t i = 0; i < samples; ++i) {
+        const double v = std::fabs(static_cast<double>(s[i]));
+        if (v > peak) // NaN compares false: a non-finite sample counts as silence
+            peak = v;
+    }
+    return std::min(1.0, peak * scale);
+}
+
+} // namespace
+
+void SoundEngine::NoteLevel(std::int64_t frame, const void* data, std::int64_t frames)
+{
+    if (frames <= 0)
+        return;
+    const std::size_t samples = static_cast<std::size_t>(frames) * static_cast<std::size_t>(format_.channels);
+    double peak = 0;
+    switch (kind_) {
+    case SampleKind::S16: peak = PeakOf<std::int16_t>(data, samples, 1.0 / 32768); break;
+    case SampleKind::S32: peak = PeakOf<std::int32_t>(data, samples, 1.0 / 2147483648.0); break;
+    case SampleKind::F32: peak = PeakOf<float>(data, samples, 1.0); break;
+    case SampleKind::F64: peak = PeakOf<double>(data, samples, 1.0); break;
+    }
+    const std::uint32_t slot = levelsWritten_.load(std::memory_order_relaxed) % kLevelSlots;
+    levels_[slot].frame.store(frame, std::memory_order_relaxed);
+    levels_[slot].peak.store(static_cast<float>(peak), std::memory_order_relaxed);
+    levelsWritten_.fetch_add(1, std::memory_order_release);
+}
+
+double SoundEngine::PeakLevel() const
+{
+    if (state_ != State::Playing && state_ != State::Recording)
+        return 0;
+    // While recording the newest chunk is the one nearest the position; while
+    // playing, the chunk that holds the frame being heard.
+    const std::int64_t position = Position();
+    const std::uint32_t written = levelsWritten_.load(std::memory_order_acquire);
+    const std::uint32_t count = std::min<std::uint32_t>(written, kLevelSlots);
+    double best = 0;
+    std::int64_t bestFrame = -1;
+    for (std::uint32_t i = 0; i < count; ++i) {
+        const auto& level = levels_[(written - 1 - i) % kLevelSlots];
+        const std::int64_t frame = level.frame.load(std::memory_order_relaxed);
+        if (frame <= position && frame > bestFrame) {
+            bestFrame = frame;
+            best = level.peak.load(std::memory_order_relaxed);
+        }
+    }
+    return best;
+}
+
+} // namespace sound
