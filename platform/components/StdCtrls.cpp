@@ -5,7 +5,10 @@
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPushButton>
+#include <QAccessible>
 #include <QScrollBar>
+#include <QStyle>
+#include <QStyleOptionSlider>
 
 #include "Exception.h"
 
@@ -72,17 +75,51 @@ void TEdit::SetProperty(const Property& p)
 TLabel::TLabel(TComponent* Owner) : TControl(Owner, new QLabel)
 {
     widget_->setFocusPolicy(Qt::NoFocus);
+    // It paints its own background (the window's colour), so a new caption
+    // repaints the label alone, not the window behind it.
+    widget_->setAutoFillBackground(true);
 }
 
 AnsiString TLabel::GetText() const { return FromQt(Label(widget_)->text()); }
 
+namespace {
+
+// Whether `b` is `a` with other digits in the places of its digits.
+bool SameShape(const QString& a, const QString& b)
+{
+    if (a.size() != b.size())
+        return false;
+    for (qsizetype i = 0; i < a.size(); ++i)
+        if (a[i] != b[i] && !(a[i].isDigit() && b[i].isDigit()))
+            return false;
+    return true;
+}
+
+// Whether all ten digits of the label's font have one width.
+bool TabularDigits(const QWidget* label)
+{
+    const QFontMetrics metrics = label->fontMetrics();
+    const int width = metrics.horizontalAdvance(QLatin1Char('0'));
+    for (char d = '1'; d <= '9'; ++d)
+        if (metrics.horizontalAdvance(QLatin1Char(d)) != width)
+            return false;
+    return true;
+}
+
+} // namespace
+
 void TLabel::SetText(const AnsiString& caption)
 {
+    QLabel* label = Label(widget_);
     const QString text = ToQt(caption);
-    if (text == Label(widget_)->text())
+    if (text == label->text())
         return; // nothing to lay out or repaint
-    Label(widget_)->setText(text);
-    widget_->adjustSize();
+    // A number that follows the position keeps its width from tick to tick:
+    // then only the text is repainted, with no new layout of the label.
+    const bool sameSize = SameShape(label->text(), text) && TabularDigits(label);
+    label->setText(text);
+    if (!sameSize)
+        widget_->adjustSize();
 }
 
 void TLabel::SetProperty(const Property& p)
@@ -143,6 +180,23 @@ protected:
             Notify(scEndScroll);
         actedSincePress_ = false;
     }
+    // The position is set twenty times a second during playback, mostly by
+    // less than a pixel's worth: the bar is repainted only when its thumb
+    // moves (screen readers still hear of every value).
+    void sliderChange(SliderChange change) override
+    {
+        if (change != SliderValueChange || Thumb() != paintedThumb_)
+            return QScrollBar::sliderChange(change);
+        if (QAccessible::isActive()) {
+            QAccessibleValueChangeEvent event(this, value());
+            QAccessible::updateAccessibility(&event);
+        }
+    }
+    void paintEvent(QPaintEvent* e) override
+    {
+        paintedThumb_ = Thumb();
+        QScrollBar::paintEvent(e);
+    }
 
 private:
     void OnAction(int action)
@@ -172,8 +226,16 @@ private:
         });
     }
 
+    QRect Thumb() const
+    {
+        QStyleOptionSlider option;
+        initStyleOption(&option);
+        return style()->subControlRect(QStyle::CC_ScrollBar, &option, QStyle::SC_ScrollBarSlider, this);
+    }
+
     TScrollBar* owner_;
     bool actedSincePress_ = false;
+    QRect paintedThumb_;
 };
 
 TScrollBar::TScrollBar(TComponent* Owner) : TControl(Owner, nullptr)

@@ -92,7 +92,8 @@ inline std::vector<short> Noise(int frames, int channels, unsigned seed)
 {
     const std::string bytes = RandomBytes(static_cast<std::size_t>(frames * channels) * 2, seed);
     std::vector<short> s(static_cast<std::size_t>(frames * channels));
-    std::memcpy(s.data(), bytes.data(), bytes.size());
+    if (!s.empty())
+        std::memcpy(s.data(), bytes.data(), bytes.size());
     return s;
 }
 
