@@ -59,6 +59,7 @@ void SoundEngine::StartDevice(Mode mode)
         std::lock_guard lock(mutex_);
         mode_ = mode;
         drain_ = false;
+        endedShort_ = -1;
         deviceClosing_ = false;
         takeWritten_ = 0;
     }
@@ -288,6 +289,7 @@ bool SoundEngine::WorkerPlayStep()
         NotifyLocked();
     } else if (got == 0) {
         readEnded_ = true; // the file ends before its header said it would
+        endedShort_ = readCursor_;
     } else {
         ring_.Write(workBuffer_.data(), static_cast<std::size_t>(got));
         NoteLevel(readCursor_, workBuffer_.data(), got);

@@ -285,6 +285,15 @@ void SoundEngine::StopPlayback()
 {
     const std::int64_t at = Position();
     StopDevice();
+    // A file that ended before the length its header gave is as long as what
+    // could be played of it.
+    std::int64_t end;
+    {
+        std::lock_guard lock(mutex_);
+        end = endedShort_;
+    }
+    if (end >= 0 && end < prefixFrames_ && !hasRecording_)
+        sourceFrames_ = prefixFrames_ = contentFrames_ = end;
     position_ = std::min(at, contentFrames_);
     state_ = State::Stopped;
 }

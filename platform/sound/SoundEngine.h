@@ -182,6 +182,7 @@ private:
     std::int64_t playEnd_ = 0;
     bool drain_ = false;
     bool deviceClosing_ = false;
+    std::int64_t endedShort_ = -1; // where the content's files ran out early
     std::int64_t takeWritten_ = 0; // worker: frames written in this take
     std::string error_;
     bool notified_ = false;

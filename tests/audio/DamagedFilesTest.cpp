@@ -87,10 +87,12 @@ TEST(DamagedFiles, RefusedWithAPlainMessageOrPlayedWithinTheirLength)
 
         const int length = player.TrackLength(1);
         EXPECT_GE(length, 0);
+        // A file that ends before its header said is as long as what played.
         const auto within = [&](const char* after) {
-            EXPECT_EQ(player.TrackLength(1), length) << after;
-            EXPECT_TRUE(player.Position() >= 0 && player.Position() <= length)
-                << after << ": " << player.Position() << " of " << length;
+            const int now = player.TrackLength(1);
+            EXPECT_TRUE(now >= 0 && now <= length) << after << ": length " << now << " after " << length;
+            EXPECT_TRUE(player.Position() >= 0 && player.Position() <= now)
+                << after << ": " << player.Position() << " of " << now;
         };
         setenv("SDL_DISKAUDIOFILE", "/dev/null", 1);
         shown.clear();
