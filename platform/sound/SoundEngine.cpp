@@ -348,20 +348,23 @@ void SoundEngine::Seek(std::int64_t frame)
         position_ = frame;
         return;
     }
-    // Drop what is queued and go on from `frame`, with the callback held off.
+    // Drop what is queued and go on from `frame`, with the callback held off
+    // until the first sound from there is ready, so that no silence slips in.
     device_.Lock();
     {
-        std::lock_guard lock(mutex_);
+        std::unique_lock lock(mutex_);
         ++generation_;
         ring_.Clear();
         readCursor_ = frame;
         readEnded_ = false;
         finished_ = false;
         silentAfterEnd_ = 0;
+        wake_.release();
+        const auto ready = static_cast<std::size_t>(std::min<std::int64_t>(chunkFrames_, contentFrames_ - frame));
+        progressed_.wait_for(lock, kPrefillWait / 2, [&] { return ring_.Readable() >= ready || readEnded_; });
     }
     StampPosition(frame, 0);
     device_.Unlock();
-    wake_.release();
 }
 
 std::string SoundEngine::Poll()
