@@ -26,6 +26,8 @@ constexpr int kSilentBuffersAfterEnd = 2;
 // that needs backpressure: playback then plays silence, capture drops sound.
 constexpr auto kPlayWait = std::chrono::milliseconds(100);
 constexpr auto kCaptureWait = std::chrono::seconds(2);
+// How long Stop waits for the capture buffer that holds the moment of Stop.
+constexpr auto kLastBufferWait = std::chrono::milliseconds(250);
 // How often a worker that hears nothing checks that the device still works.
 constexpr auto kDeviceCheck = std::chrono::milliseconds(500);
 
@@ -68,6 +70,13 @@ void SoundEngine::StartDevice(Mode mode)
 
 void SoundEngine::StopDevice()
 {
+    if (capturing_) {
+        // SDL drops the buffer it is filling when the device closes: take the
+        // one that holds this moment first (at most two buffers' wait).
+        const std::int64_t before = captured_.load();
+        std::unique_lock lock(mutex_);
+        progressed_.wait_for(lock, kLastBufferWait, [&] { return captured_.load() > before || failed_ || lost_; });
+    }
     {
         std::lock_guard lock(mutex_);
         deviceClosing_ = true;

@@ -24,12 +24,13 @@ namespace {
 // device.
 constexpr auto kPrefillWait = std::chrono::milliseconds(500);
 
-// About 100 ms per device buffer, as a power of two SDL likes: a sound
-// server then wakes the program ten times a second, not forty.
+// About 100 ms per device buffer (4096 frames at most), as a power of two
+// SDL likes: a sound server then wakes the program ten times a second at CD
+// rates, not forty.
 int DeviceBufferFrames(int rate)
 {
     int frames = 256;
-    while (frames * 2 <= rate / 10 && frames < 16384)
+    while (frames * 2 <= rate / 10 && frames < 4096)
         frames *= 2;
     return frames;
 }
@@ -240,6 +241,7 @@ void SoundEngine::StartRecording(std::int64_t from, const std::filesystem::path&
 
     DiscardRecording();
     recordingPath_ = path;
+    recordingTarget_ = directory / base;
     recordingLock_ = std::move(lock);
     recordingWriter_ = std::move(writer);
     recordingFormat_ = recordingFormat;
@@ -329,7 +331,7 @@ void SoundEngine::FinishRecordingFile()
         char text[160];
         std::snprintf(text, sizeof text, "%.1f s of sound, from %.1f s into the recording on,",
                       double(lostFrames_) / format_.rate, double(firstLostAt_) / format_.rate);
-        error_ = "The disk could not keep up while recording into " + Quoted(recordingPath_) + ": " + text +
+        error_ = "The disk could not keep up while recording " + Quoted(recordingTarget_) + ": " + text +
                  " were lost; the recording holds silence there and goes on after it.";
         lostFrames_ = 0;
     }

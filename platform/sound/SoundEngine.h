@@ -145,6 +145,7 @@ private:
     AudioDevice device_;
     std::filesystem::path sourcePath_; // absolute
     std::filesystem::path recordingPath_;
+    std::filesystem::path recordingTarget_; // the file it is recorded for
     std::unique_ptr<fs::LockedFile> recordingLock_; // held while the recording lives
     std::int64_t sourceFrames_ = 0;
     std::int64_t contentFrames_ = 0; // while not recording

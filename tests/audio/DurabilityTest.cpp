@@ -79,7 +79,7 @@ TEST(Durability, AStallLongerThanTheRingLeavesSilenceOfTheLostLength)
     EXPECT_EQ(saved.back(), ramp.back()) << "what follows a loss is kept";
     char seconds[16];
     std::snprintf(seconds, sizeof seconds, "%.1f s", double(lost) / 8000);
-    EXPECT_THAT(message, AllOf(HasSubstr(seconds), HasSubstr("lost"), HasSubstr((dir / ".Temp.wav").string())));
+    EXPECT_THAT(message, AllOf(HasSubstr(seconds), HasSubstr("lost"), HasSubstr("\"" + (dir / "Temp.wav").string() + "\"")));
 }
 
 // Orphans as a crash leaves them: headers that say less than the file holds.
