@@ -136,7 +136,9 @@ void TMediaPlayer::Play()
 void TMediaPlayer::StartRecording()
 {
     const auto changed = qScopeGuard([this] { impl_->Changed(); });
-    impl_->engine.StartRecording(impl_->ToFrames(impl_->from), impl_->fileName.str());
+    // From the track length in milliseconds (rounded down) is from the very end, where the same take goes on.
+    const std::int64_t length = impl_->engine.Length(), from = impl_->from >= impl_->ToMs(length) ? length : impl_->ToFrames(impl_->from);
+    impl_->engine.StartRecording(from, impl_->fileName.str());
 }
 
 void TMediaPlayer::Stop()

@@ -124,8 +124,10 @@ private slots:
         const QByteArray driver = qgetenv("SDL_AUDIODRIVER");
         const std::string earlier = ReadBytes(w.At("Temp.wav"));
         qputenv("SDL_AUDIODRIVER", "no-such-driver");
-        Click(Form1->btnrecord); // each way to record, then each way to play
+        Click(Form1->btnrecord); // each way to record, each followed by Stop, then each way to play
+        Click(Form1->btnstop);   // which has nothing to save and says nothing
         ClickTransport(kRecord);
+        Click(Form1->btnstop);
         Answer(Form1->btnopen, w.At("test1.wav"));
         Click(Form1->Play);
         QTest::keyClick(Form1->ScrollBar1->Widget(), Qt::Key_Right);
@@ -133,6 +135,7 @@ private slots:
         const QString shown = w.errors.join('\n').replace(QRegularExpression("No sound (\\w+) device: .{3,}"), "\\1");
         QCOMPARE(shown, QString("input\ninput\noutput\noutput")); // which device is missing, and why
         QCOMPARE(ReadBytes(w.At("Temp.wav")), earlier);
+        QCOMPARE(w.Entries(), QString("Temp.wav,test1.wav"));
     }
 
     void cannotWrite_data()

@@ -1,0 +1,81 @@
+#!/usr/bin/env bash
+# A disk that stalls while recording through a real sound server: a private
+# PulseAudio daemon whose microphone is a pipe source fed with a counting
+# ramp at real-time pace, the real program under Xvfb, and the stall_fsync
+# shim preloaded so that the first two flushes of the recording each stall
+# for 5 s. The template is 192 kHz stereo 32-bit, so the recording passes
+# the 4 MiB between flushes within 3 s and both stalls fall inside a 15 s
+# recording. The saved Temp.wav must hold the ramp with no frame lost or
+# repeated. Exit code 77: the daemon cannot start on this machine.
+# Run by the bench_pulse_stall target, not by ctest: in about half the runs
+# on a loaded 2-core machine the program records nothing at all at this rate
+# (the window shows Recording, the label stays 0, the daemon lists the
+# stream as running), at 96 kHz as well; at 44.1 kHz it records. RATE=96000
+# or RATE=44100 sets the rate (at 44.1 kHz the first flush comes after 24 s).
+# Usage: pulse_stall_test.sh RECORDER STALL_FSYNC_LIBRARY RAMP_TOOL
+set -u
+recorder=$(realpath "$1") shim=$(realpath "$2") ramp=$(realpath "$3")
+rate=${RATE:-192000}
+# No spaces here: the server address is split at whitespace.
+work=$(mktemp -d "${TMPDIR:-/tmp}/recorder-stall.XXXXXX")
+pa_pid='' xvfb_pid='' feed_pid='' pid=''
+cleanup() {
+  for p in $pid $feed_pid $pa_pid $xvfb_pid; do kill "$p" 2>/dev/null; done
+  for p in $pid $feed_pid $pa_pid $xvfb_pid; do wait "$p" 2>/dev/null; done
+  [ -n "${KEEP:-}" ] || rm -rf "$work"
+}
+trap cleanup EXIT
+trap 'exit 1' INT TERM HUP
+fail=0
+say() { echo "$@"; }
+bad() { echo "FAIL: $*"; fail=1; }
+skip() { echo "SKIP: $*"; exit 77; }
+
+mkdir -p "$work/app"
+. "$(dirname "$0")/private_pulse.sh"
+start_private_pulse "$work" </dev/null || skip "no private PulseAudio daemon"
+pactl load-module module-null-sink sink_name=speaker >/dev/null &&
+  pactl load-module module-pipe-source source_name=mic "file=$work/mic.fifo" format=s32le rate=$rate channels=2 >/dev/null &&
+  pactl set-default-sink speaker && pactl set-default-source mic ||
+  { echo "FAIL: the daemon does not take the sink and source"; exit 1; }
+"$ramp" feed $rate 2 >"$work/mic.fifo" &
+feed_pid=$!
+
+exec 3< <(Xvfb -displayfd 1 -screen 0 1280x1024x24 -nolisten tcp 2>/dev/null)
+xvfb_pid=$!
+read -r -t 10 display <&3 || { echo "FAIL: Xvfb did not start"; exit 1; }
+export DISPLAY=":$display" SDL_AUDIODRIVER=pulseaudio
+unset QT_QPA_PLATFORM
+
+sox -n -r $rate -c 2 -b 32 -e signed "$work/app/test1.wav" trim 0 0
+(cd "$work/app" && LD_PRELOAD="$shim" STALL_MS=5000 STALL_COUNT=2 exec "$recorder") &
+pid=$!
+timeout 10 xdotool search --sync --onlyvisible --name '^Form1$' >/dev/null 2>&1 ||
+  { echo "FAIL: the window did not show"; exit 1; }
+sleep 0.5
+click() { xdotool mousemove $((212 + $1)) $((146 + 472 + 20)) click 1; } # a button at client x
+
+# Record 15 s, watching the hidden file: while a flush stalls it stops growing.
+click $((208 + 44))
+sizes=()
+for _ in $(seq 30); do
+  sleep 0.5
+  sizes+=("$(stat -c %s "$work"/app/.Temp.wav.?????? 2>/dev/null | head -1)")
+done
+click $((424 + 44))
+for _ in $(seq 50); do soxi "$work/app/Temp.wav" >/dev/null 2>&1 && break; sleep 0.2; done
+# The longest span, in half seconds, over which the file did not grow.
+still=$(printf '%s\n' "${sizes[@]}" | awk '$1 == prev {run++; if (run > most) most = run} $1 != prev {run = 0} {prev = $1} END {print most + 0}')
+say "the recording's file stood still for up to $((still * 5 / 10)).$((still * 5 % 10)) s"
+[ "$still" -ge 8 ] || bad "no flush stalled while recording (sizes: ${sizes[*]})"
+
+if soxi "$work/app/Temp.wav" >/dev/null 2>&1; then
+  read -r frames first breaks < <("$ramp" check "$work/app/Temp.wav")
+  say "Temp.wav: $frames frames of the ramp from $first on, $breaks breaks"
+  [ "$breaks" = 0 ] || bad "frames were lost or repeated"
+  [ "$frames" -ge $((rate * 14)) ] || bad "only $frames frames of about $((rate * 15)) recorded"
+else
+  bad "no valid Temp.wav after Record and Stop"
+fi
+kill -0 $pid 2>/dev/null || bad "the program is gone"
+exit $fail
