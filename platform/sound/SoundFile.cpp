@@ -2,11 +2,14 @@
 
 #include <sndfile.h>
 
+#include <QLibrary>
+
 #include <algorithm>
 #include <climits>
 #include <fstream>
 #include <iterator>
 #include <system_error>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -132,6 +135,78 @@ static Exception OpenError(const std::filesystem::path& path, const std::string&
 
 namespace {
 
+// libsndfile is loaded when a sound file is first opened or written, not when
+// the program starts: with it come FLAC, Vorbis, Opus, Ogg, mpg123 and LAME,
+// which the first window does not need. Loaded once, by whichever thread gets
+// here first; a program that links libsndfile itself gets the copy it has.
+struct SndfileLibrary {
+    decltype(&sf_open) open = nullptr;
+    decltype(&sf_open_virtual) openVirtual = nullptr;
+    decltype(&sf_close) close = nullptr;
+    decltype(&sf_readf_short) readfShort = nullptr;
+    decltype(&sf_readf_int) readfInt = nullptr;
+    decltype(&sf_readf_float) readfFloat = nullptr;
+    decltype(&sf_readf_double) readfDouble = nullptr;
+    decltype(&sf_writef_short) writefShort = nullptr;
+    decltype(&sf_writef_int) writefInt = nullptr;
+    decltype(&sf_writef_float) writefFloat = nullptr;
+    decltype(&sf_writef_double) writefDouble = nullptr;
+    decltype(&sf_seek) seek = nullptr;
+    decltype(&sf_command) command = nullptr;
+    decltype(&sf_strerror) strerror = nullptr;
+    decltype(&sf_error) error = nullptr;
+    decltype(&sf_error_number) errorNumber = nullptr;
+    decltype(&sf_format_check) formatCheck = nullptr;
+    decltype(&sf_write_sync) writeSync = nullptr;
+    std::string failure; // why it cannot be used; empty when it can
+};
+
+const SndfileLibrary& Sf()
+{
+    static const SndfileLibrary sf = [] {
+        SndfileLibrary api;
+        QLibrary library;
+        for (const auto& [name, version] : {std::pair{"sndfile", 1}, std::pair{"sndfile", -1}}) {
+            library.setFileNameAndVersion(name, version);
+            if (library.load())
+                break;
+        }
+        if (!library.isLoaded()) {
+            api.failure = "libsndfile cannot be loaded (" + library.errorString().toStdString() + ")";
+            return api;
+        }
+        auto resolve = [&](auto& function, const char* symbol) {
+            function = reinterpret_cast<std::remove_reference_t<decltype(function)>>(library.resolve(symbol));
+            if (!function && api.failure.empty())
+                api.failure = std::string("libsndfile cannot be loaded (it has no ") + symbol + ")";
+        };
+        resolve(api.open, "sf_open");
+        resolve(api.openVirtual, "sf_open_virtual");
+        resolve(api.close, "sf_close");
+        resolve(api.readfShort, "sf_readf_short");
+        resolve(api.readfInt, "sf_readf_int");
+        resolve(api.readfFloat, "sf_readf_float");
+        resolve(api.readfDouble, "sf_readf_double");
+        resolve(api.writefShort, "sf_writef_short");
+        resolve(api.writefInt, "sf_writef_int");
+        resolve(api.writefFloat, "sf_writef_float");
+        resolve(api.writefDouble, "sf_writef_double");
+        resolve(api.seek, "sf_seek");
+        resolve(api.command, "sf_command");
+        resolve(api.strerror, "sf_strerror");
+        resolve(api.error, "sf_error");
+        resolve(api.errorNumber, "sf_error_number");
+        resolve(api.formatCheck, "sf_format_check");
+        resolve(api.writeSync, "sf_write_sync");
+        return api;
+    }();
+    return sf;
+}
+
+} // namespace
+
+namespace {
+
 constexpr const char* kDamaged = "it is damaged or not a sound file this program can read";
 
 std::uint32_t LE32(const std::string& b, std::size_t at)
@@ -183,8 +258,8 @@ std::string HeaderProblem(const std::filesystem::path& path)
 // it is not misleading.
 std::string OpenFailure(const std::filesystem::path& path)
 {
-    const int code = sf_error(nullptr);
-    const std::string text = Reason(sf_strerror(nullptr));
+    const int code = Sf().error(nullptr);
+    const std::string text = Reason(Sf().strerror(nullptr));
     if (code == SF_ERR_SYSTEM)
         return text; // no such file, permission denied...
     if (code == SF_ERR_UNRECOGNISED_FORMAT)
@@ -270,13 +345,15 @@ SoundFile SoundFile::OpenRead(const std::filesystem::path& path)
         throw OpenError(path, "it is a directory");
     if (std::filesystem::is_regular_file(status) && std::filesystem::file_size(path, ec) == 0 && !ec)
         throw OpenError(path, "the file is empty");
+    if (!Sf().failure.empty())
+        throw OpenError(path, Sf().failure);
 
     SF_INFO info{};
-    SNDFILE* file = sf_open(path.string().c_str(), SFM_READ, &info);
+    SNDFILE* file = Sf().open(path.string().c_str(), SFM_READ, &info);
     if (!file)
         throw OpenError(path, OpenFailure(path));
     if (info.channels < 1 || info.samplerate < 1) {
-        sf_close(file);
+        Sf().close(file);
         throw OpenError(path, kDamaged);
     }
     SoundFile result;
@@ -301,14 +378,16 @@ static SF_INFO InfoFor(const Format& format)
 
 SoundFile SoundFile::Create(const std::filesystem::path& path, const Format& format, bool headerAlwaysCurrent)
 {
+    if (!Sf().failure.empty())
+        throw Exception("Cannot write \"" + path.string() + "\": " + Sf().failure);
     SF_INFO info = InfoFor(format);
-    SNDFILE* file = sf_open(path.string().c_str(), SFM_WRITE, &info);
+    SNDFILE* file = Sf().open(path.string().c_str(), SFM_WRITE, &info);
     if (!file)
-        throw Exception("Cannot write \"" + path.string() + "\": " + Reason(sf_strerror(nullptr)));
+        throw Exception("Cannot write \"" + path.string() + "\": " + Reason(Sf().strerror(nullptr)));
     if ((format.sfFormat & SF_FORMAT_TYPEMASK) == SF_FORMAT_RF64)
-        sf_command(file, SFC_RF64_AUTO_DOWNGRADE, nullptr, SF_TRUE);
+        Sf().command(file, SFC_RF64_AUTO_DOWNGRADE, nullptr, SF_TRUE);
     if (headerAlwaysCurrent)
-        sf_command(file, SFC_SET_UPDATE_HEADER_AUTO, nullptr, SF_TRUE);
+        Sf().command(file, SFC_SET_UPDATE_HEADER_AUTO, nullptr, SF_TRUE);
     SoundFile result;
     result.file_ = file;
     result.format_ = format;
@@ -325,16 +404,20 @@ sf_count_t VioTell(void* user) { return static_cast<Output*>(user)->Tell(); }
 
 SoundFile SoundFile::Create(Output& output, const Format& format, std::string& error)
 {
+    if (!Sf().failure.empty()) {
+        error = Sf().failure;
+        return SoundFile();
+    }
     SF_INFO info = InfoFor(format);
-    if (!sf_format_check(&info)) {
+    if (!Sf().formatCheck(&info)) {
         error = "this sound format cannot be written";
         return SoundFile();
     }
     // libsndfile copies the table, so a local one is enough.
     SF_VIRTUAL_IO io{VioSize, VioSeek, VioRead, VioWrite, VioTell};
-    SNDFILE* file = sf_open_virtual(&io, SFM_WRITE, &info, &output);
+    SNDFILE* file = Sf().openVirtual(&io, SFM_WRITE, &info, &output);
     if (!file) {
-        error = Reason(sf_strerror(nullptr));
+        error = Reason(Sf().strerror(nullptr));
         return SoundFile();
     }
     SoundFile result;
@@ -345,23 +428,25 @@ SoundFile SoundFile::Create(Output& output, const Format& format, std::string& e
 
 std::int64_t SoundFile::CountFrames(const std::atomic<bool>* cancel) const
 {
+    if (!Sf().failure.empty())
+        return 0;
     SF_INFO info{};
-    SNDFILE* file = sf_open(path_.string().c_str(), SFM_READ, &info);
+    SNDFILE* file = Sf().open(path_.string().c_str(), SFM_READ, &info);
     if (!file || info.channels < 1)
-        return file ? (sf_close(file), 0) : 0;
+        return file ? (Sf().close(file), 0) : 0;
     constexpr sf_count_t kChunk = 4096;
     std::vector<float> buffer(static_cast<std::size_t>(kChunk) * static_cast<std::size_t>(info.channels));
     std::int64_t total = 0;
-    for (sf_count_t got; (got = sf_readf_float(file, buffer.data(), kChunk)) > 0;) {
+    for (sf_count_t got; (got = Sf().readfFloat(file, buffer.data(), kChunk)) > 0;) {
         total += got;
         if (cancel && cancel->load(std::memory_order_relaxed)) {
             total = 0;
             break;
         }
-        if (sf_error(file) != SF_ERR_NO_ERROR)
+        if (Sf().error(file) != SF_ERR_NO_ERROR)
             break; // what was decoded before the damage counts
     }
-    sf_close(file);
+    Sf().close(file);
     return total;
 }
 
@@ -384,10 +469,10 @@ std::int64_t SoundFile::Read(SampleKind kind, void* data, std::int64_t frames)
     }
     sf_count_t got = 0;
     switch (kind) {
-    case SampleKind::S16: got = sf_readf_short(file_, static_cast<short*>(data), frames); break;
-    case SampleKind::S32: got = sf_readf_int(file_, static_cast<int*>(data), frames); break;
-    case SampleKind::F32: got = sf_readf_float(file_, static_cast<float*>(data), frames); break;
-    case SampleKind::F64: got = sf_readf_double(file_, static_cast<double*>(data), frames); break;
+    case SampleKind::S16: got = Sf().readfShort(file_, static_cast<short*>(data), frames); break;
+    case SampleKind::S32: got = Sf().readfInt(file_, static_cast<int*>(data), frames); break;
+    case SampleKind::F32: got = Sf().readfFloat(file_, static_cast<float*>(data), frames); break;
+    case SampleKind::F64: got = Sf().readfDouble(file_, static_cast<double*>(data), frames); break;
     }
     got = std::clamp<sf_count_t>(got, 0, frames);
     readAt_ += got;
@@ -405,10 +490,10 @@ std::int64_t SoundFile::Write(SampleKind kind, const void* data, std::int64_t fr
     if (!file_ || frames <= 0)
         return 0;
     switch (kind) {
-    case SampleKind::S16: return sf_writef_short(file_, static_cast<const short*>(data), frames);
-    case SampleKind::S32: return sf_writef_int(file_, static_cast<const int*>(data), frames);
-    case SampleKind::F32: return sf_writef_float(file_, static_cast<const float*>(data), frames);
-    case SampleKind::F64: return sf_writef_double(file_, static_cast<const double*>(data), frames);
+    case SampleKind::S16: return Sf().writefShort(file_, static_cast<const short*>(data), frames);
+    case SampleKind::S32: return Sf().writefInt(file_, static_cast<const int*>(data), frames);
+    case SampleKind::F32: return Sf().writefFloat(file_, static_cast<const float*>(data), frames);
+    case SampleKind::F64: return Sf().writefDouble(file_, static_cast<const double*>(data), frames);
     }
     return 0;
 }
@@ -421,12 +506,12 @@ bool SoundFile::Seek(std::int64_t frame)
         error_ = "position " + std::to_string(frame) + " is outside its " + std::to_string(frames_) + " frames";
         return false;
     }
-    const bool moved = sf_seek(file_, frame, SEEK_SET) == frame;
+    const bool moved = Sf().seek(file_, frame, SEEK_SET) == frame;
     readAt_ = moved ? frame : frames_;
     emptyReads_ = 0;
     if (moved)
         error_.clear();
-    else if (sf_error(file_) == SF_ERR_NO_ERROR)
+    else if (Sf().error(file_) == SF_ERR_NO_ERROR)
         error_ = "cannot move to frame " + std::to_string(frame) + " of its " + std::to_string(frames_);
     return moved;
 }
@@ -434,28 +519,28 @@ bool SoundFile::Seek(std::int64_t frame)
 void SoundFile::Sync()
 {
     if (file_)
-        sf_write_sync(file_);
+        Sf().writeSync(file_);
 }
 
 bool SoundFile::Failed() const
 {
-    return file_ && (!error_.empty() || sf_error(file_) != SF_ERR_NO_ERROR);
+    return file_ && (!error_.empty() || Sf().error(file_) != SF_ERR_NO_ERROR);
 }
 
 std::string SoundFile::Error() const
 {
-    if (!error_.empty() && (!file_ || sf_error(file_) == SF_ERR_NO_ERROR))
+    if (!error_.empty() && (!file_ || Sf().error(file_) == SF_ERR_NO_ERROR))
         return error_;
-    return Reason(sf_strerror(file_));
+    return Reason(Sf().strerror(file_));
 }
 
 bool SoundFile::Close(std::string* error)
 {
     if (!file_)
         return true;
-    int result = sf_close(std::exchange(file_, nullptr));
+    int result = Sf().close(std::exchange(file_, nullptr));
     if (result != 0 && error)
-        *error = Reason(sf_error_number(result));
+        *error = Reason(Sf().errorNumber(result));
     return result == 0;
 }
 

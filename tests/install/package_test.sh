@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # `cpack -G DEB` makes a Debian package that installs the same tree as
 # `cmake --install` under /usr, owned by root, with its binary stripped and
-# the dependencies no library scan finds: SDL2 (loaded at run time) and
-# qt6-wayland.
+# the dependencies no library scan finds: SDL2 and libsndfile (loaded at run
+# time) and qt6-wayland.
 set -eu
 build=$1
 work=$(mktemp -d)
@@ -22,9 +22,10 @@ names() { dpkg-deb -f "$deb" "$1" | tr ',|' '\n\n' | sed 's/(.*//; s/^ *//; s/ *
 has() { names "$1" | grep -qxE "$2" || fail "$1 lacks $2: $(dpkg-deb -f "$deb" "$1")"; }
 [ "$(dpkg-deb -f "$deb" Package)" = recorder ] || fail "the package is not named recorder"
 has Depends 'libsdl2-2\.0-0'
-# Found by the library scan; releases with a 64-bit time_t add "t64".
-has Depends 'libqt6widgets6(t64)?'
+# Releases with a 64-bit time_t add "t64".
 has Depends 'libsndfile1(t64)?'
+# Found by the library scan.
+has Depends 'libqt6widgets6(t64)?'
 has Recommends qt6-wayland
 
 others=$(dpkg-deb -c "$deb" | awk '$2 != "root/root" || $6 !~ /^\.\/usr\// { print $6 " " $2 }')
