@@ -5,7 +5,10 @@
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPushButton>
+#include <QPainter>
 #include <QScrollBar>
+#include <QStyle>
+#include <QStyleOptionSlider>
 
 #include "Exception.h"
 
@@ -17,6 +20,21 @@ QString ToQt(const AnsiString& text) { return QString::fromUtf8(text.c_str(), te
 AnsiString FromQt(const QString& text) { return AnsiString(text.toUtf8().toStdString()); }
 
 QPushButton* Button(QWidget* w) { return static_cast<QPushButton*>(w); }
+
+// Return and the keypad's Enter press a focused button, as Space does. A
+// plain QPushButton takes them only as a dialog's default button.
+class PushButton : public QPushButton {
+protected:
+    void keyPressEvent(QKeyEvent* e) override
+    {
+        if ((e->key() == Qt::Key_Return || e->key() == Qt::Key_Enter) && !e->isAutoRepeat()) {
+            e->accept();
+            click();
+            return;
+        }
+        QPushButton::keyPressEvent(e);
+    }
+};
 QLineEdit* LineEdit(QWidget* w) { return static_cast<QLineEdit*>(w); }
 QLabel* Label(QWidget* w) { return static_cast<QLabel*>(w); }
 
@@ -24,7 +42,7 @@ QLabel* Label(QWidget* w) { return static_cast<QLabel*>(w); }
 
 // ---- TButton
 
-TButton::TButton(TComponent* Owner) : TControl(Owner, new QPushButton)
+TButton::TButton(TComponent* Owner) : TControl(Owner, new PushButton)
 {
     QObject::connect(Button(widget_), &QPushButton::clicked, [this] {
         if (OnClick)
@@ -54,7 +72,12 @@ void TButton::SetEvent(const std::string& event, const TMethod& handler)
 
 // ---- TEdit
 
-TEdit::TEdit(TComponent* Owner) : TControl(Owner, new QLineEdit) {}
+// The window's one edit box shows a file name; assistive technologies read
+// it out by that name, since the box has no label of its own.
+TEdit::TEdit(TComponent* Owner) : TControl(Owner, new QLineEdit)
+{
+    widget_->setAccessibleName("File name");
+}
 
 AnsiString TEdit::GetText() const { return FromQt(LineEdit(widget_)->text()); }
 void TEdit::SetText(const AnsiString& text) { LineEdit(widget_)->setText(ToQt(text)); }
@@ -109,6 +132,7 @@ public:
         setSingleStep(1);
         setPageStep(1);
         setFocusPolicy(Qt::StrongFocus);
+        setAccessibleName("Position"); // it shows, and moves, the position of the sound
         connect(this, &QAbstractSlider::actionTriggered, [this](int action) { OnAction(action); });
         connect(this, &QAbstractSlider::sliderReleased, [this] { Notify(scPosition); });
     }
@@ -130,6 +154,23 @@ protected:
         }
         triggerAction(action);
         e->accept();
+    }
+    // The style draws no focus mark on a scroll bar; a dotted frame inside
+    // the thumb shows that the keys move it.
+    void paintEvent(QPaintEvent* e) override
+    {
+        QScrollBar::paintEvent(e);
+        if (!hasFocus())
+            return;
+        QStyleOptionSlider option;
+        initStyleOption(&option);
+        QRect mark = style()->subControlRect(QStyle::CC_ScrollBar, &option, QStyle::SC_ScrollBarSlider, this);
+        if (mark.width() < 8 || mark.height() < 8)
+            mark = rect();
+        QPainter p(this);
+        p.setPen(QPen(palette().color(QPalette::ButtonText), 1, Qt::DotLine));
+        p.setBrush(Qt::NoBrush);
+        p.drawRect(QRectF(mark.adjusted(2, 2, -3, -3)));
     }
     void mousePressEvent(QMouseEvent* e) override
     {

@@ -90,6 +90,8 @@ public:
     State GetState() const { return state_; }
     std::int64_t Position() const;
     std::int64_t Length() const;
+    // The linear peak (0..1) of the sound at the current position.
+    double PeakLevel() const;
     int SampleRate() const { return format_.rate; }
     int Channels() const { return format_.channels; }
     // Ends a playback that reached its end and a recording or playback that
