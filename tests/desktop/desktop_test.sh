@@ -1,8 +1,7 @@
 #!/usr/bin/env bash
 # The real program in a real X server: its window's place and size, Exit,
 # a recording made by clicking Record and Stop, and, under a window manager,
-# the outer frame's place and size and the close box, and under one that
-# draws no frame, resizing and maximising. Screenshots are kept
+# the outer frame's place and size and the close box. Screenshots are kept
 # in artefacts/ to look at.
 set -u
 recorder=$1
