@@ -219,7 +219,7 @@ private slots:
         QTest::qWait(400);
         QCOMPARE(log.rects.size(), size_t(0));
         QCOMPARE(reads, readsStopped);
-        bar_->SetLevelSource([this] { return Form1->MediaPlayer1->PeakLevel(); });
+        bar_->SetLevelSource([] { return Form1->MediaPlayer1->PeakLevel(); });
     }
 
     void buttonsStillPressedOverTheMeterStrip()
