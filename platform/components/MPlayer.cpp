@@ -174,6 +174,8 @@ int TMediaPlayer::TrackLength(int track) const
     return track == 1 ? impl_->ToMs(impl_->engine.Length()) : 0;
 }
 
+double TMediaPlayer::PeakLevel() const { return impl_->engine.PeakLevel(); }
+
 void TMediaPlayer::SetProperty(const formstream::Property& p)
 {
     if (p.name == "FileName") {

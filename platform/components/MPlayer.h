@@ -45,6 +45,9 @@ public:
     int To() const;
     void SetTo(int ms);
     int TrackLength(int track) const;
+    // The linear peak (0..1) of the sound at the current position: what is
+    // being played or recorded now; 0 while stopped.
+    double PeakLevel() const;
 
     // A stored option with no effect on what the control does.
     bool Notify = false;

@@ -6,6 +6,7 @@
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QAccessible>
+#include <QPainter>
 #include <QScrollBar>
 #include <QStyle>
 #include <QStyleOptionSlider>
@@ -20,6 +21,21 @@ QString ToQt(const AnsiString& text) { return QString::fromUtf8(text.c_str(), te
 AnsiString FromQt(const QString& text) { return AnsiString(text.toUtf8().toStdString()); }
 
 QPushButton* Button(QWidget* w) { return static_cast<QPushButton*>(w); }
+
+// Return and the keypad's Enter press a focused button, as Space does. A
+// plain QPushButton takes them only as a dialog's default button.
+class PushButton : public QPushButton {
+protected:
+    void keyPressEvent(QKeyEvent* e) override
+    {
+        if ((e->key() == Qt::Key_Return || e->key() == Qt::Key_Enter) && !e->isAutoRepeat()) {
+            e->accept();
+            click();
+            return;
+        }
+        QPushButton::keyPressEvent(e);
+    }
+};
 QLineEdit* LineEdit(QWidget* w) { return static_cast<QLineEdit*>(w); }
 QLabel* Label(QWidget* w) { return static_cast<QLabel*>(w); }
 
@@ -27,7 +43,7 @@ QLabel* Label(QWidget* w) { return static_cast<QLabel*>(w); }
 
 // ---- TButton
 
-TButton::TButton(TComponent* Owner) : TControl(Owner, new QPushButton)
+TButton::TButton(TComponent* Owner) : TControl(Owner, new PushButton)
 {
     QObject::connect(Button(widget_), &QPushButton::clicked, [this] {
         if (OnClick)
@@ -57,7 +73,12 @@ void TButton::SetEvent(const std::string& event, const TMethod& handler)
 
 // ---- TEdit
 
-TEdit::TEdit(TComponent* Owner) : TControl(Owner, new QLineEdit) {}
+// The window's one edit box shows a file name; assistive technologies read
+// it out by that name, since the box has no label of its own.
+TEdit::TEdit(TComponent* Owner) : TControl(Owner, new QLineEdit)
+{
+    widget_->setAccessibleName("File name");
+}
 
 AnsiString TEdit::GetText() const { return FromQt(LineEdit(widget_)->text()); }
 void TEdit::SetText(const AnsiString& text) { LineEdit(widget_)->setText(ToQt(text)); }
@@ -146,6 +167,7 @@ public:
         setSingleStep(1);
         setPageStep(1);
         setFocusPolicy(Qt::StrongFocus);
+        setAccessibleName("Position"); // it shows, and moves, the position of the sound
         connect(this, &QAbstractSlider::actionTriggered, [this](int action) { OnAction(action); });
         connect(this, &QAbstractSlider::sliderReleased, [this] { Notify(scPosition); });
     }
@@ -167,6 +189,22 @@ protected:
         }
         triggerAction(action);
         e->accept();
+    }
+    // The style draws no focus mark on a scroll bar; a dotted frame inside
+    // the thumb shows that the keys move it.
+    void paintEvent(QPaintEvent* e) override
+    {
+        paintedThumb_ = Thumb();
+        QScrollBar::paintEvent(e);
+        if (!hasFocus())
+            return;
+        QRect mark = paintedThumb_;
+        if (mark.width() < 8 || mark.height() < 8)
+            mark = rect();
+        QPainter p(this);
+        p.setPen(QPen(palette().color(QPalette::ButtonText), 1, Qt::DotLine));
+        p.setBrush(Qt::NoBrush);
+        p.drawRect(QRectF(mark.adjusted(2, 2, -3, -3)));
     }
     void mousePressEvent(QMouseEvent* e) override
     {
@@ -191,11 +229,6 @@ protected:
             QAccessibleValueChangeEvent event(this, value());
             QAccessible::updateAccessibility(&event);
         }
-    }
-    void paintEvent(QPaintEvent* e) override
-    {
-        paintedThumb_ = Thumb();
-        QScrollBar::paintEvent(e);
     }
 
 private:

@@ -3,6 +3,7 @@
 #include <QHelpEvent>
 #include <QKeyEvent>
 #include <QMouseEvent>
+#include <QPaintEvent>
 #include <QPainter>
 #include <QPainterPath>
 #include <QStyle>
@@ -11,9 +12,12 @@
 
 #include <algorithm>
 #include <climits>
+#include <cmath>
+#include <tuple>
 
 #include "Classes.h"
 #include "MPlayer.h"
+#include "TransportBarAccessible.h"
 
 namespace {
 
@@ -24,28 +28,73 @@ const char* const kButtonNames[TransportBar::ButtonCount] = {
 // How far the step buttons move, in milliseconds.
 constexpr int kStepMs = 1000;
 
+// The level meter: its height at the bar's bottom, the range it shows, how
+// long a peak is held, and how often it is read while playing (the output
+// moves quickly) and recording (the input is only watched).
+constexpr int kMeterHeight = 4;
+constexpr double kMeterFloorDb = -60;
+constexpr qint64 kHoldMs = 1000;
+constexpr int kPlayingMeterMs = 50;
+constexpr int kRecordingMeterMs = 100;
+// Where the meter turns from green to yellow, and from yellow to red.
+constexpr double kWarnDb = -12;
+constexpr double kHotDb = -3;
+
 static_assert(TransportBar::ButtonCount == TMediaPlayer::ButtonCount);
 
 } // namespace
 
-TransportBar::TransportBar(TMediaPlayer& player) : player_(player)
+QString FormatDuration(int ms)
 {
+    const int seconds = std::max(ms, 0) / 1000;
+    const int hours = seconds / 3600, minutes = seconds / 60 % 60, rest = seconds % 60;
+    return hours > 0 ? QString::asprintf("%d:%02d:%02d", hours, minutes, rest)
+                     : QString::asprintf("%d:%02d", minutes, rest);
+}
+
+TransportBar::TransportBar(TMediaPlayer& player)
+    : player_(player), levelSource_([this] { return player_.PeakLevel(); })
+{
+    // Before anything asks for the bar's accessible interface: the first
+    // answer is kept.
+    InstallTransportBarAccessibility();
     setFocusPolicy(Qt::StrongFocus);
+    setAccessibleName("Transport");
+    connect(&meterTimer_, &QTimer::timeout, this, [this] { MeterTick(); });
+}
+
+QString TransportBar::ButtonName(int button)
+{
+    return button >= 0 && button < ButtonCount ? QString::fromUtf8(kButtonNames[button]) : QString();
 }
 
 QRect TransportBar::ButtonRect(int i) const
 {
     const int left = i * width() / ButtonCount;
     const int right = (i + 1) * width() / ButtonCount;
-    return QRect(left, 0, right - left, height());
+    return QRect(left, 0, right - left, std::max(0, height() - kMeterHeight));
+}
+
+QRect TransportBar::MeterRect() const
+{
+    return QRect(0, std::max(0, height() - kMeterHeight), width(), std::min(height(), kMeterHeight));
 }
 
 int TransportBar::ButtonAt(const QPoint& p) const
 {
-    for (int i = 0; i < ButtonCount; ++i)
-        if (ButtonRect(i).contains(p))
+    if (!rect().contains(p))
+        return -1;
+    for (int i = 0; i < ButtonCount; ++i) {
+        const QRect r = ButtonRect(i);
+        if (p.x() >= r.left() && p.x() <= r.right())
             return i;
+    }
     return -1;
+}
+
+void TransportBar::SetLevelSource(std::function<double()> source)
+{
+    levelSource_ = std::move(source);
 }
 
 bool TransportBar::ButtonEnabled(int button) const
@@ -82,8 +131,69 @@ unsigned TransportBar::EnabledMask() const
 
 void TransportBar::Refresh()
 {
-    if (EnabledMask() != painted_)
+    const unsigned mask = EnabledMask();
+    if (mask != painted_)
         update();
+    AnnounceButtonStates(this, mask ^ std::exchange(announced_, mask));
+
+    const TMPModes mode = player_.Mode();
+    const int interval = mode == mpPlaying ? kPlayingMeterMs : mode == mpRecording ? kRecordingMeterMs : 0;
+    if (interval == 0) {
+        meterTimer_.stop();
+        SetMeter(0, 0);
+    } else if (!meterTimer_.isActive() || meterTimer_.interval() != interval) {
+        meterTimer_.start(interval);
+    }
+}
+
+// ---------------------------------------------------------------- meter
+
+int TransportBar::MeterPixels(double level) const
+{
+    if (!(level > 0))
+        return 0;
+    const double db = 20 * std::log10(std::min(level, 1.0));
+    const double fraction = std::clamp((db - kMeterFloorDb) / -kMeterFloorDb, 0.0, 1.0);
+    return static_cast<int>(std::lround(fraction * MeterRect().width()));
+}
+
+void TransportBar::MeterTick()
+{
+    const int level = MeterPixels(levelSource_ ? levelSource_() : 0.0);
+    int hold = holdPx_;
+    if (level >= hold || !holdAge_.isValid() || holdAge_.elapsed() >= kHoldMs) {
+        hold = level;
+        holdAge_.start();
+    }
+    SetMeter(level, hold);
+}
+
+// Repaints the strip, and nothing else, when its reading moved by a pixel.
+void TransportBar::SetMeter(int levelPx, int holdPx)
+{
+    if (levelPx == levelPx_ && holdPx == holdPx_)
+        return;
+    levelPx_ = levelPx;
+    holdPx_ = holdPx;
+    if (holdPx == 0)
+        holdAge_.invalidate();
+    update(MeterRect());
+}
+
+void TransportBar::DrawMeter(QPainter& p) const
+{
+    const QRect m = MeterRect();
+    p.fillRect(m, palette().color(QPalette::Shadow));
+    const int warn = MeterPixels(std::pow(10.0, kWarnDb / 20));
+    const int hot = MeterPixels(std::pow(10.0, kHotDb / 20));
+    const std::tuple<int, int, QColor> zones[] = {
+        {0, warn, QColor(40, 180, 60)}, {warn, hot, QColor(230, 200, 40)}, {hot, m.width(), QColor(220, 40, 30)}};
+    for (const auto& [from, to, color] : zones) {
+        if (levelPx_ > from)
+            p.fillRect(QRect(m.left() + from, m.top(), std::min(levelPx_, to) - from, m.height()), color);
+        if (holdPx_ > from && holdPx_ <= to)
+            p.fillRect(QRect(m.left() + std::max(0, holdPx_ - 2), m.top(), std::min(2, holdPx_), m.height()), color);
+    }
 }
 
 void TransportBar::Press(int button)
@@ -121,12 +231,16 @@ void TransportBar::keyPressEvent(QKeyEvent* e)
     case Qt::Key_Left:
         marked_ = std::max(0, marked_ - 1);
         update();
+        AnnounceMarkedButton(this);
         break;
     case Qt::Key_Right:
         marked_ = std::min(ButtonCount - 1, marked_ + 1);
         update();
+        AnnounceMarkedButton(this);
         break;
     case Qt::Key_Space:
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
         if (!e->isAutoRepeat())
             Press(marked_);
         break;
@@ -160,9 +274,13 @@ bool TransportBar::event(QEvent* e)
     if (e->type() == QEvent::ToolTip) {
         auto* help = static_cast<QHelpEvent*>(e);
         const int i = ButtonAt(help->pos());
-        if (i >= 0)
-            QToolTip::showText(help->globalPos(), QString::fromUtf8(kButtonNames[i]), this, ButtonRect(i));
-        else
+        if (i >= 0) {
+            QString tip = ButtonName(i);
+            if (player_.Mode() != mpNotReady)
+                tip += QString::fromUtf8(" \u2014 ") + FormatDuration(player_.Position()) + " / " +
+                       FormatDuration(player_.TrackLength(1));
+            QToolTip::showText(help->globalPos(), tip, this, ButtonRect(i));
+        } else
             QToolTip::hideText();
         return true;
     }
@@ -173,6 +291,7 @@ void TransportBar::focusInEvent(QFocusEvent* e)
 {
     update();
     QWidget::focusInEvent(e);
+    AnnounceMarkedButton(this);
 }
 
 void TransportBar::focusOutEvent(QFocusEvent* e)
@@ -183,13 +302,23 @@ void TransportBar::focusOutEvent(QFocusEvent* e)
 
 // ---------------------------------------------------------------- drawing
 
-void TransportBar::paintEvent(QPaintEvent*)
+void TransportBar::paintEvent(QPaintEvent* e)
 {
-    painted_ = EnabledMask();
     QPainter p(this);
+    if (e->rect().intersects(MeterRect()))
+        DrawMeter(p);
+    // Buttons are drawn only where asked for; a partial repaint draws them
+    // as they were last painted, so the bar never shows two states at once.
+    const QRect buttons(0, 0, width(), std::max(0, height() - kMeterHeight));
+    if (!e->rect().intersects(buttons))
+        return;
+    if ((QRegion(buttons) - e->region()).isEmpty())
+        painted_ = EnabledMask();
     p.setRenderHint(QPainter::Antialiasing, true);
     for (int i = 0; i < ButtonCount; ++i) {
         const QRect r = ButtonRect(i);
+        if (!e->rect().intersects(r))
+            continue;
         const bool enabled = painted_ & (1u << i);
         QStyleOptionButton option;
         option.initFrom(this);

@@ -86,4 +86,54 @@ frame="$((x - left)) $((y - top)) $((w + left + right)) $((h + top + bottom))"
 import -window root "$art/framed.png"
 wmctrl -c Form1
 exits_within 1 && say "ok the close box ends the program with code 0"
+
+# 4. Under a window manager that draws no frame (frame extents 0,0,0,0) the
+# window keeps the definition's place and size, and the user can still
+# resize and maximise it: the fit to the frame is made once, not forever.
+kill "$wm_pid" 2>/dev/null; wait "$wm_pid" 2>/dev/null
+cat >"$work/rc.xml" <<'EOF'
+<?xml version="1.0" encoding="UTF-8"?>
+<openbox_config xmlns="http://openbox.org/3.4/rc">
+  <theme><keepBorder>no</keepBorder></theme>
+  <applications>
+    <application class="*"><decor>no</decor></application>
+  </applications>
+</openbox_config>
+EOF
+openbox --config-file "$work/rc.xml" >/dev/null 2>&1 & wm_pid=$!
+sleep 1
+geom() { xwininfo -id "$wid" | awk '/Absolute upper-left X/{x=$4} /Absolute upper-left Y/{y=$4} /Width:/{w=$2} /Height:/{h=$2} END{print x, y, w, h}'; }
+size_becomes() { # width height: waits up to 3 s for the window to take that size
+  local t=0 w h
+  while [ $t -lt 30 ]; do
+    read -r _ _ w h < <(geom)
+    [ "$w $h" = "$1 $2" ] && return 0
+    sleep 0.1; t=$((t + 1))
+  done
+  return 1
+}
+start
+extents=$(xprop -id "$wid" _NET_FRAME_EXTENTS | tr -dc '0-9,')
+[ "$extents" = "0,0,0,0" ] || bad "frame extents '$extents' under a window manager told to draw no frame"
+geometry=$(geom)
+[ "$geometry" = "212 146 870 640" ] && say "ok frameless window at 212,146 size 870x640" || bad "frameless window geometry $geometry"
+xdotool windowsize "$wid" 600 450
+if size_becomes 600 450; then
+  sleep 1 # a fit that never ended would size it back
+  read -r _ _ w h < <(geom)
+  [ "$w $h" = "600 450" ] && say "ok frameless window resized to 600x450" || bad "frameless window went back to ${w}x$h"
+else
+  read -r _ _ w h < <(geom)
+  bad "frameless window not resized: ${w}x$h"
+fi
+wmctrl -r Form1 -b add,maximized_vert,maximized_horz
+if size_becomes 1280 1024; then
+  say "ok frameless window maximised to 1280x1024"
+else
+  read -r _ _ w h < <(geom)
+  bad "frameless window not maximised: ${w}x$h"
+fi
+import -window root "$art/frameless.png"
+wmctrl -c Form1
+exits_within 1 && say "ok the frameless window closes with code 0"
 exit $fail

@@ -1,0 +1,266 @@
+// The real window as a keyboard user, a screen reader and someone watching
+// the transport bar meet it: Return and Enter on buttons, the accessibility
+// tree, the focus mark on the scroll bar, the level meter's repaints and the
+// bar's time tooltip.
+#include <QAccessible>
+#include <QAccessibleActionInterface>
+#include <QApplication>
+#include <QHelpEvent>
+#include <QPaintEvent>
+#include <QTemporaryDir>
+#include <QToolTip>
+#include <QtTest>
+
+#include <cmath>
+#include <fstream>
+
+#include "TransportBar.h"
+#include "Unit1.h"
+
+namespace {
+
+// A 16-bit mono WAV of a 440 Hz tone.
+void WriteTone(const std::string& path, int seconds)
+{
+    const int rate = 44100, frames = rate * seconds;
+    std::ofstream out(path, std::ios::binary);
+    auto u32 = [&](std::uint32_t v) { out.write(reinterpret_cast<const char*>(&v), 4); };
+    auto u16 = [&](std::uint16_t v) { out.write(reinterpret_cast<const char*>(&v), 2); };
+    out.write("RIFF", 4);
+    u32(36 + frames * 2);
+    out.write("WAVEfmt ", 8);
+    u32(16), u16(1), u16(1), u32(rate), u32(rate * 2), u16(2), u16(16);
+    out.write("data", 4);
+    u32(frames * 2);
+    for (int i = 0; i < frames; ++i)
+        u16(static_cast<std::uint16_t>(static_cast<std::int16_t>(8000 * std::sin(i * 2 * M_PI * 440 / rate))));
+}
+
+// Records the rectangles of the paint events a widget gets.
+class PaintLog : public QObject {
+public:
+    explicit PaintLog(QWidget* w) { w->installEventFilter(this); }
+    std::vector<QRect> rects;
+
+protected:
+    bool eventFilter(QObject*, QEvent* e) override
+    {
+        if (e->type() == QEvent::Paint)
+            rects.push_back(static_cast<QPaintEvent*>(e)->rect());
+        return false;
+    }
+};
+
+} // namespace
+
+class AccessTests : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir dir_;
+    std::string tone_;
+    TransportBar* bar_ = nullptr;
+
+    void OpenTone()
+    {
+        Form1->MediaPlayer1->SetFileName(AnsiString(tone_));
+        Form1->MediaPlayer1->Open();
+        QCOMPARE(Form1->MediaPlayer1->Mode(), mpStopped);
+    }
+    void Mark(int button)
+    {
+        for (int i = 0; i < TransportBar::ButtonCount; ++i)
+            QTest::keyClick(bar_, Qt::Key_Left);
+        for (int i = 0; i < button; ++i)
+            QTest::keyClick(bar_, Qt::Key_Right);
+        QCOMPARE(bar_->MarkedButton(), button);
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(dir_.isValid());
+        tone_ = dir_.filePath("tone.wav").toStdString();
+        WriteTone(tone_, 3);
+        Application->Initialize();
+        Application->CreateForm(Form1);
+        Form1->Show();
+        QVERIFY(QTest::qWaitForWindowExposed(Form1->Widget()));
+        QApplication::setActiveWindow(Form1->Widget());
+        bar_ = static_cast<TransportBar*>(Form1->MediaPlayer1->Widget());
+    }
+    void cleanup() { Form1->MediaPlayer1->Stop(); }
+    void cleanupTestCase() { delete Form1; }
+
+    void returnAndEnterPressAFocusedButton()
+    {
+        TButton* buttons[] = {Form1->btnrecord, Form1->btnsave, Form1->btnstop,
+                              Form1->Play,      Form1->btnopen, Form1->btnend};
+        for (TButton* button : buttons) {
+            const TNotifyEvent handler = button->OnClick;
+            int clicks = 0;
+            button->OnClick = [&](TObject*) { ++clicks; };
+            button->Widget()->setFocus();
+            QTRY_VERIFY(button->Widget()->hasFocus());
+            QTest::keyClick(button->Widget(), Qt::Key_Return);
+            QTest::keyClick(button->Widget(), Qt::Key_Enter, Qt::KeypadModifier);
+            QTest::keyClick(button->Widget(), Qt::Key_A);
+            button->OnClick = handler;
+            QVERIFY2(clicks == 2, qPrintable(QString::fromUtf8(button->Caption().c_str())));
+        }
+    }
+
+    void returnAndEnterPressTheMarkedTransportButton()
+    {
+        OpenTone();
+        bar_->setFocus();
+        QTRY_VERIFY(bar_->hasFocus());
+        Mark(TransportBar::btPlay);
+        QTest::keyClick(bar_, Qt::Key_Return);
+        QCOMPARE(Form1->MediaPlayer1->Mode(), mpPlaying);
+        Mark(TransportBar::btStop);
+        QTest::keyClick(bar_, Qt::Key_Enter, Qt::KeypadModifier);
+        QCOMPARE(Form1->MediaPlayer1->Mode(), mpStopped);
+    }
+
+    void screenReadersSeeNineNamedPressableButtons()
+    {
+        Form1->MediaPlayer1->Close();
+        QAccessibleInterface* iface = QAccessible::queryAccessibleInterface(bar_);
+        QVERIFY(iface);
+        QCOMPARE(iface->role(), QAccessible::ToolBar);
+        QVERIFY(!iface->text(QAccessible::Name).isEmpty());
+        const QStringList names = {"Play",   "Pause", "Stop", "To start", "To end", "Step back one second",
+                                   "Step forward one second", "Record", "Eject"};
+        QCOMPARE(iface->childCount(), names.size());
+        for (int i = 0; i < names.size(); ++i) {
+            QAccessibleInterface* child = iface->child(i);
+            QVERIFY(child && child->isValid());
+            QCOMPARE(child->text(QAccessible::Name), names[i]);
+            QCOMPARE(child->role(), QAccessible::Button);
+            QVERIFY(child->state().disabled); // nothing open
+            QCOMPARE(child->parent(), iface);
+            QCOMPARE(iface->indexOfChild(child), i);
+            const QRect r = child->rect();
+            QCOMPARE(iface->childAt(r.center().x(), r.center().y()), child);
+        }
+
+        OpenTone();
+        for (int i = 0; i < names.size(); ++i)
+            QCOMPARE(iface->child(i)->state().disabled, !bar_->ButtonEnabled(i));
+        QVERIFY(!iface->child(TransportBar::btPlay)->state().disabled);
+        QVERIFY(iface->child(TransportBar::btPause)->state().disabled);
+        QVERIFY(iface->child(TransportBar::btEject)->state().disabled);
+
+        QAccessibleActionInterface* play = iface->child(TransportBar::btPlay)->actionInterface();
+        QVERIFY(play);
+        QVERIFY(play->actionNames().contains(QAccessibleActionInterface::pressAction()));
+        play->doAction(QAccessibleActionInterface::pressAction());
+        QCOMPARE(Form1->MediaPlayer1->Mode(), mpPlaying);
+        QVERIFY(!iface->child(TransportBar::btStop)->state().disabled);
+        QVERIFY(iface->child(TransportBar::btPlay)->state().disabled);
+        // A disabled button offers nothing to press, and pressing it anyway does nothing.
+        QVERIFY(iface->child(TransportBar::btPlay)->actionInterface()->actionNames().isEmpty());
+        iface->child(TransportBar::btEject)->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+        QCOMPARE(Form1->MediaPlayer1->Mode(), mpPlaying);
+        iface->child(TransportBar::btStop)->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+        QCOMPARE(Form1->MediaPlayer1->Mode(), mpStopped);
+    }
+
+    void editBoxAndScrollBarAreNamed()
+    {
+        QCOMPARE(QAccessible::queryAccessibleInterface(Form1->Edit1->Widget())->text(QAccessible::Name),
+                 QString("File name"));
+        QCOMPARE(QAccessible::queryAccessibleInterface(Form1->ScrollBar1->Widget())->text(QAccessible::Name),
+                 QString("Position"));
+    }
+
+    void scrollBarShowsWhenItHasTheFocus()
+    {
+        QWidget* bar = Form1->ScrollBar1->Widget();
+        Form1->Edit1->Widget()->setFocus();
+        QTRY_VERIFY(Form1->Edit1->Widget()->hasFocus());
+        const QImage unfocused = bar->grab().toImage();
+        bar->setFocus();
+        QTRY_VERIFY(bar->hasFocus());
+        QVERIFY(bar->grab().toImage() != unfocused);
+    }
+
+    // While playing, the meter repaints its strip, never a button, at most
+    // twenty times a second, and only when its reading moves; stopped, it
+    // does not repaint at all.
+    void meterRepaintsOnlyItsStripWhilePlaying()
+    {
+        int reads = 0;
+        bar_->SetLevelSource([&] { return ++reads % 2 ? 0.05 : 0.9; });
+        OpenTone();
+        Form1->MediaPlayer1->Play();
+        QTest::qWait(150);
+        PaintLog log(bar_);
+        QTest::qWait(600);
+        QVERIFY2(log.rects.size() >= 5 && log.rects.size() <= 14, qPrintable(QString::number(log.rects.size())));
+        for (const QRect& r : log.rects) {
+            QVERIFY(bar_->MeterRect().contains(r));
+            for (int i = 0; i < TransportBar::ButtonCount; ++i)
+                QVERIFY(!r.intersects(bar_->ButtonRect(i)));
+        }
+
+        // A steady level leaves the strip alone once it is drawn.
+        bar_->SetLevelSource([] { return 0.5; });
+        QTest::qWait(1200); // the held peak falls back once
+        log.rects.clear();
+        QTest::qWait(300);
+        QCOMPARE(log.rects.size(), size_t(0));
+
+        Form1->MediaPlayer1->Stop();
+        bar_->SetLevelSource([&] { return ++reads % 2 ? 0.05 : 0.9; });
+        QTest::qWait(100);
+        log.rects.clear();
+        const int readsStopped = reads;
+        QTest::qWait(400);
+        QCOMPARE(log.rects.size(), size_t(0));
+        QCOMPARE(reads, readsStopped);
+        bar_->SetLevelSource([] { return Form1->MediaPlayer1->PeakLevel(); });
+    }
+
+    void buttonsStillPressedOverTheMeterStrip()
+    {
+        OpenTone();
+        const QRect play = bar_->ButtonRect(TransportBar::btPlay);
+        QTest::mouseClick(bar_, Qt::LeftButton, {}, QPoint(play.center().x(), bar_->height() - 1));
+        QCOMPARE(Form1->MediaPlayer1->Mode(), mpPlaying);
+    }
+
+    void tooltipGivesTheButtonAndTheTime()
+    {
+        OpenTone();
+        const QPoint at = bar_->ButtonRect(TransportBar::btToEnd).center();
+        QHelpEvent help(QEvent::ToolTip, at, bar_->mapToGlobal(at));
+        QApplication::sendEvent(bar_, &help);
+        QTRY_COMPARE(QToolTip::text(), QString::fromUtf8("To end \u2014 0:00 / 0:03"));
+        QToolTip::hideText();
+    }
+
+    void durationsReadAsMinutesAndHours_data()
+    {
+        QTest::addColumn<int>("ms");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("nothing") << 0 << "0:00";
+        QTest::newRow("negative") << -1500 << "0:00";
+        QTest::newRow("under a second") << 999 << "0:00";
+        QTest::newRow("12 s") << 12500 << "0:12";
+        QTest::newRow("3:05") << 185000 << "3:05";
+        QTest::newRow("last before an hour") << 3599999 << "59:59";
+        QTest::newRow("an hour") << 3600000 << "1:00:00";
+        QTest::newRow("past ten hours") << 36061000 << "10:01:01";
+        QTest::newRow("longest") << 2147483647 << "596:31:23";
+    }
+    void durationsReadAsMinutesAndHours()
+    {
+        QFETCH(int, ms);
+        QFETCH(QString, text);
+        QCOMPARE(FormatDuration(ms), text);
+    }
+};
+
+QTEST_MAIN(AccessTests)
+#include "test_access.moc"
