@@ -81,14 +81,16 @@ void SoundEngine::SetNotifier(std::function<void()> notify)
 void SoundEngine::Open(const std::filesystem::path& path)
 {
     Close();
-    SoundFile file = SoundFile::OpenRead(path);
+    // Named by its full path in every message: a program started from a menu
+    // has a current folder the user may not know.
+    std::error_code ec;
+    const std::filesystem::path absolute = std::filesystem::absolute(path, ec);
+    SoundFile file = SoundFile::OpenRead(ec ? path : absolute);
     // --- damaged files: a length the file cannot tell is found by decoding
     // it to the end once, before anything relies on it.
     if (!file.LengthTrusted())
         file.AcceptCountedFrames(file.CountFrames());
     // ---
-    std::error_code ec;
-    std::filesystem::path absolute = std::filesystem::absolute(path, ec);
     sourcePath_ = ec ? path : absolute;
     source_ = std::move(file);
     sourceReadAt_ = 0;

@@ -85,7 +85,11 @@ int RecordingFormatFor(int sfFormat)
             return major | SF_FORMAT_PCM_32;
         return major | SF_FORMAT_PCM_24;
     default:
-        return major | SF_FORMAT_FLOAT;
+        // Floating-point samples stay float; lossy codecs carry no sample
+        // depth, and CD quality is what they come from.
+        if (subtype == SF_FORMAT_FLOAT || subtype == SF_FORMAT_DOUBLE)
+            return major | SF_FORMAT_FLOAT;
+        return major | SF_FORMAT_PCM_16;
     }
 }
 
