@@ -201,7 +201,7 @@ void SoundEngine::StartRecording(std::int64_t from, const std::filesystem::path&
     if (state_ == State::Closed)
         throw Exception("Nothing is open to record into.");
     Stop();
-    if (hasRecording_ && from >= contentFrames_)
+    if (hasRecording_ && recordingWriter_ && from >= contentFrames_)
         return ResumeRecording();
 
     std::error_code ec;
