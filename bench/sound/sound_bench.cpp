@@ -388,14 +388,16 @@ int main(int argc, char** argv)
                         ">= 100 x real time"});
 
         // --- Saving. First into another directory: a full write, flushed to
-        // disk, then renamed into place. Run 1 saves the recording itself;
-        // runs 2 and 3 save the file run 1 made (the same bytes) elsewhere.
+        // disk, then renamed into place. Only a recording is ever saved, so
+        // runs 2 and 3 record the hour again first.
         Progress("saving the hour into another directory (3 runs)");
         const std::uint64_t bytes = fs::file_size(engine.RecordingPath());
         std::vector<double> written;
         fs::path saved;
         for (int i = 0; i < 3; ++i) {
             const fs::path target = dir / "elsewhere" / ("Temp" + std::to_string(i) + ".wav");
+            if (i > 0)
+                Record(engine, dir / "test1.wav", dir / "Temp.wav", hourFrames);
             sync();
             const auto start = Clock::now();
             engine.Save(target);

@@ -1,5 +1,7 @@
 #include "Forms.h"
 
+#include "DisplayCheck.h"
+
 #include <QApplication>
 #include <QCloseEvent>
 #include <QFont>
@@ -324,116 +326,6 @@ QPixmap IconFromXpm(const std::string& text)
 
 } // namespace
 
-namespace {
-
-const char* const kHeadless = "run it inside a desktop session, or headless under xvfb-run";
-
-std::string Env(const char* name)
-{
-    const char* value = std::getenv(name);
-    return value ? value : "";
-}
-
-// The platform plugins Qt will try, first to last: QT_QPA_PLATFORM's list
-// (options after a colon dropped), or the desktop session's.
-std::vector<std::string> PlatformCandidates()
-{
-    std::vector<std::string> names;
-    const std::string list = Env("QT_QPA_PLATFORM");
-    if (list.empty())
-        return {"xcb", "wayland"};
-    std::size_t start = 0;
-    while (start <= list.size()) {
-        const std::size_t end = std::min(list.find(';', start), list.size());
-        const std::string entry = list.substr(start, end - start);
-        const std::string name = entry.substr(0, entry.find(':'));
-        if (!name.empty())
-            names.push_back(name);
-        start = end + 1;
-    }
-    return names;
-}
-
-// Whether the plugin has anything to connect to. Only the two that need a
-// display server are judged here; whether the server answers, or another
-// plugin loads, Qt finds out (see StartupMessages).
-bool PlatformHasDisplay(const std::string& name)
-{
-    if (name.rfind("xcb", 0) == 0)
-        return !Env("DISPLAY").empty();
-    if (name.rfind("wayland", 0) == 0) {
-        // Without WAYLAND_DISPLAY the client library tries "wayland-0".
-        const std::string runtime = Env("XDG_RUNTIME_DIR");
-        std::error_code ec;
-        return !Env("WAYLAND_DISPLAY").empty() ||
-               (!runtime.empty() && std::filesystem::exists(std::filesystem::path(runtime) / "wayland-0", ec));
-    }
-    return true;
-}
-
-// What the user is told when no window can be shown.
-std::string NoDisplayMessage()
-{
-    const std::string platform = Env("QT_QPA_PLATFORM");
-    if (!platform.empty())
-        return "recorder: the display platform \"" + platform + "\" (QT_QPA_PLATFORM) is not usable here; " + kHeadless;
-    const std::string display = Env("DISPLAY");
-    if (!display.empty())
-        return "recorder: cannot open the display \"" + display + "\"; " + kHeadless;
-    return std::string("recorder: no display found; ") + kHeadless;
-}
-
-// While the toolkit starts, its messages are held back. When it cannot start
-// a platform plugin it ends the process with abort(); instead the user gets
-// one plain line and the exit code that any error at start-up gives. When it
-// does start, the held messages go out as they would have.
-class StartupMessages {
-public:
-    StartupMessages() { qInstallMessageHandler(&Handle); }
-    ~StartupMessages()
-    {
-        qInstallMessageHandler(nullptr);
-        const std::lock_guard<std::mutex> lock(mutex());
-        for (const Held& m : held()) {
-            const QMessageLogContext context(m.file.c_str(), m.line, m.function.c_str(), m.category.c_str());
-            qt_message_output(m.type, context, m.text);
-        }
-        held().clear();
-    }
-
-private:
-    struct Held {
-        QtMsgType type;
-        std::string file, function, category;
-        int line;
-        QString text;
-    };
-    static std::vector<Held>& held()
-    {
-        static std::vector<Held> messages;
-        return messages;
-    }
-    static std::mutex& mutex()
-    {
-        static std::mutex m;
-        return m;
-    }
-    // Any thread of the toolkit may report while it starts.
-    static void Handle(QtMsgType type, const QMessageLogContext& context, const QString& text)
-    {
-        if (type == QtFatalMsg) {
-            std::fprintf(stderr, "%s\n", NoDisplayMessage().c_str());
-            std::fflush(stderr);
-            std::_Exit(0);
-        }
-        const std::lock_guard<std::mutex> lock(mutex());
-        held().push_back({type, context.file ? context.file : "", context.function ? context.function : "",
-                          context.category ? context.category : "", context.line, text});
-    }
-};
-
-} // namespace
-
 TApplication::TApplication() : TComponent(nullptr) {}
 
 TApplication::~TApplication() = default;
@@ -442,15 +334,13 @@ void TApplication::Initialize()
 {
     if (!QApplication::instance()) {
         // Without a display the toolkit would abort: say so plainly instead.
-        const std::vector<std::string> platforms = PlatformCandidates();
-        if (std::none_of(platforms.begin(), platforms.end(), PlatformHasDisplay))
-            throw Exception(AnsiString(NoDisplayMessage()));
+        CheckDisplay();
         // Built from the program's name alone: no command-line argument,
         // the toolkit's own included, has any effect.
         static int argc = 1;
         static char name[] = "recorder";
         static char* argv[] = {name, nullptr};
-        const StartupMessages held;
+        const DisplayStartup held;
         ownQt_ = std::make_unique<QApplication>(argc, argv);
     }
     QApplication::setQuitOnLastWindowClosed(false);

@@ -1,8 +1,6 @@
 #include "SoundFile.h"
 
-#include <sndfile.h>
-
-#include <QLibrary>
+#include "Sndfile.h"
 
 #include <algorithm>
 #include <climits>
@@ -16,108 +14,6 @@
 #include "Exception.h"
 
 namespace sound {
-
-int BytesPerSample(SampleKind kind)
-{
-    switch (kind) {
-    case SampleKind::S16: return 2;
-    case SampleKind::S32: return 4;
-    case SampleKind::F32: return 4;
-    case SampleKind::F64: return 8;
-    }
-    return 4;
-}
-
-SampleKind KindOf(int sfFormat)
-{
-    switch (sfFormat & SF_FORMAT_SUBMASK) {
-    // Formats whose samples fit 16 bits: 16-bit reads are exact.
-    case SF_FORMAT_PCM_S8:
-    case SF_FORMAT_PCM_U8:
-    case SF_FORMAT_PCM_16:
-    case SF_FORMAT_ULAW:
-    case SF_FORMAT_ALAW:
-    case SF_FORMAT_IMA_ADPCM:
-    case SF_FORMAT_MS_ADPCM:
-    case SF_FORMAT_GSM610:
-    case SF_FORMAT_VOX_ADPCM:
-    case SF_FORMAT_G721_32:
-    case SF_FORMAT_G723_24:
-    case SF_FORMAT_G723_40:
-    case SF_FORMAT_DWVW_12:
-    case SF_FORMAT_DWVW_16:
-    case SF_FORMAT_DPCM_8:
-    case SF_FORMAT_DPCM_16:
-    case SF_FORMAT_ALAC_16:
-        return SampleKind::S16;
-    // Wider integer formats: 32-bit reads are exact.
-    case SF_FORMAT_PCM_24:
-    case SF_FORMAT_PCM_32:
-    case SF_FORMAT_DWVW_24:
-    case SF_FORMAT_ALAC_20:
-    case SF_FORMAT_ALAC_24:
-    case SF_FORMAT_ALAC_32:
-        return SampleKind::S32;
-    default:
-        return SampleKind::F32;
-    }
-}
-
-bool IsWavFamily(int sfFormat)
-{
-    int major = sfFormat & SF_FORMAT_TYPEMASK;
-    return major == SF_FORMAT_WAV || major == SF_FORMAT_WAVEX;
-}
-
-int RecordingFormatFor(int sfFormat)
-{
-    // RF64 that libsndfile writes as a plain RIFF WAV until it passes 4 GiB.
-    const int major = SF_FORMAT_RF64;
-    int subtype = sfFormat & SF_FORMAT_SUBMASK;
-    switch (KindOf(sfFormat)) {
-    case SampleKind::S16:
-        // WAV keeps 8-bit samples unsigned.
-        if (subtype == SF_FORMAT_PCM_S8 || subtype == SF_FORMAT_PCM_U8 || subtype == SF_FORMAT_DPCM_8)
-            return major | SF_FORMAT_PCM_U8;
-        return major | SF_FORMAT_PCM_16;
-    case SampleKind::S32:
-        if (subtype == SF_FORMAT_PCM_32 || subtype == SF_FORMAT_ALAC_32)
-            return major | SF_FORMAT_PCM_32;
-        return major | SF_FORMAT_PCM_24;
-    default:
-        // Floating-point samples stay float; lossy codecs carry no sample
-        // depth, and CD quality is what they come from.
-        if (subtype == SF_FORMAT_FLOAT || subtype == SF_FORMAT_DOUBLE)
-            return major | SF_FORMAT_FLOAT;
-        return major | SF_FORMAT_PCM_16;
-    }
-}
-
-static int StoredSampleBytes(int sfFormat)
-{
-    switch (sfFormat & SF_FORMAT_SUBMASK) {
-    case SF_FORMAT_PCM_U8:
-    case SF_FORMAT_PCM_S8:
-    case SF_FORMAT_ULAW:
-    case SF_FORMAT_ALAW: return 1;
-    case SF_FORMAT_PCM_16: return 2;
-    case SF_FORMAT_PCM_24: return 3;
-    case SF_FORMAT_PCM_32:
-    case SF_FORMAT_FLOAT: return 4;
-    case SF_FORMAT_DOUBLE: return 8;
-    default: return 0;
-    }
-}
-
-std::int64_t WavFrameLimit(const Format& format)
-{
-    int bytes = StoredSampleBytes(format.sfFormat);
-    if (bytes == 0)
-        bytes = 4;
-    // Leave room for the header and the chunks libsndfile adds at the end.
-    const std::int64_t room = 0xFFFFFFFFll - (1 << 20);
-    return room / (static_cast<std::int64_t>(bytes) * (format.channels > 0 ? format.channels : 1));
-}
 
 // libsndfile's reasons read "System error : No such file or directory." or
 // "Format not recognised."; the message around them supplies the context.
@@ -136,78 +32,6 @@ static Exception OpenError(const std::filesystem::path& path, const std::string&
 {
     return Exception("Cannot open \"" + path.string() + "\": " + reason);
 }
-
-namespace {
-
-// libsndfile is loaded when a sound file is first opened or written, not when
-// the program starts: with it come FLAC, Vorbis, Opus, Ogg, mpg123 and LAME,
-// which the first window does not need. Loaded once, by whichever thread gets
-// here first; a program that links libsndfile itself gets the copy it has.
-struct SndfileLibrary {
-    decltype(&sf_open) open = nullptr;
-    decltype(&sf_open_virtual) openVirtual = nullptr;
-    decltype(&sf_close) close = nullptr;
-    decltype(&sf_readf_short) readfShort = nullptr;
-    decltype(&sf_readf_int) readfInt = nullptr;
-    decltype(&sf_readf_float) readfFloat = nullptr;
-    decltype(&sf_readf_double) readfDouble = nullptr;
-    decltype(&sf_writef_short) writefShort = nullptr;
-    decltype(&sf_writef_int) writefInt = nullptr;
-    decltype(&sf_writef_float) writefFloat = nullptr;
-    decltype(&sf_writef_double) writefDouble = nullptr;
-    decltype(&sf_seek) seek = nullptr;
-    decltype(&sf_command) command = nullptr;
-    decltype(&sf_strerror) strerror = nullptr;
-    decltype(&sf_error) error = nullptr;
-    decltype(&sf_error_number) errorNumber = nullptr;
-    decltype(&sf_format_check) formatCheck = nullptr;
-    decltype(&sf_write_sync) writeSync = nullptr;
-    std::string failure; // why it cannot be used; empty when it can
-};
-
-const SndfileLibrary& Sf()
-{
-    static const SndfileLibrary sf = [] {
-        SndfileLibrary api;
-        QLibrary library;
-        for (const auto& [name, version] : {std::pair{"sndfile", 1}, std::pair{"sndfile", -1}}) {
-            library.setFileNameAndVersion(name, version);
-            if (library.load())
-                break;
-        }
-        if (!library.isLoaded()) {
-            api.failure = "libsndfile cannot be loaded (" + library.errorString().toStdString() + ")";
-            return api;
-        }
-        auto resolve = [&](auto& function, const char* symbol) {
-            function = reinterpret_cast<std::remove_reference_t<decltype(function)>>(library.resolve(symbol));
-            if (!function && api.failure.empty())
-                api.failure = std::string("libsndfile cannot be loaded (it has no ") + symbol + ")";
-        };
-        resolve(api.open, "sf_open");
-        resolve(api.openVirtual, "sf_open_virtual");
-        resolve(api.close, "sf_close");
-        resolve(api.readfShort, "sf_readf_short");
-        resolve(api.readfInt, "sf_readf_int");
-        resolve(api.readfFloat, "sf_readf_float");
-        resolve(api.readfDouble, "sf_readf_double");
-        resolve(api.writefShort, "sf_writef_short");
-        resolve(api.writefInt, "sf_writef_int");
-        resolve(api.writefFloat, "sf_writef_float");
-        resolve(api.writefDouble, "sf_writef_double");
-        resolve(api.seek, "sf_seek");
-        resolve(api.command, "sf_command");
-        resolve(api.strerror, "sf_strerror");
-        resolve(api.error, "sf_error");
-        resolve(api.errorNumber, "sf_error_number");
-        resolve(api.formatCheck, "sf_format_check");
-        resolve(api.writeSync, "sf_write_sync");
-        return api;
-    }();
-    return sf;
-}
-
-} // namespace
 
 namespace {
 

@@ -31,9 +31,6 @@ SampleKind KindOf(int sfFormat);
 // The WAV format a recording into content of this format is kept in: the same
 // sample format where WAV can hold it, otherwise one that holds the kind.
 int RecordingFormatFor(int sfFormat);
-bool IsWavFamily(int sfFormat);
-// The most frames a WAV file of this format can hold (its sizes are 32-bit).
-std::int64_t WavFrameLimit(const Format& format);
 
 // Where a file written through SoundFile::Create(Output&...) goes.
 class Output {

@@ -1,0 +1,52 @@
+#include "Sndfile.h"
+
+#include <QLibrary>
+
+#include <type_traits>
+#include <utility>
+
+namespace sound {
+
+const SndfileLibrary& Sf()
+{
+    static const SndfileLibrary sf = [] {
+        SndfileLibrary api;
+        QLibrary library;
+        for (const auto& [name, version] : {std::pair{"sndfile", 1}, std::pair{"sndfile", -1}}) {
+            library.setFileNameAndVersion(name, version);
+            if (library.load())
+                break;
+        }
+        if (!library.isLoaded()) {
+            api.failure = "libsndfile cannot be loaded (" + library.errorString().toStdString() + ")";
+            return api;
+        }
+        auto resolve = [&](auto& function, const char* symbol) {
+            function = reinterpret_cast<std::remove_reference_t<decltype(function)>>(library.resolve(symbol));
+            if (!function && api.failure.empty())
+                api.failure = std::string("libsndfile cannot be loaded (it has no ") + symbol + ")";
+        };
+        resolve(api.open, "sf_open");
+        resolve(api.openVirtual, "sf_open_virtual");
+        resolve(api.close, "sf_close");
+        resolve(api.readfShort, "sf_readf_short");
+        resolve(api.readfInt, "sf_readf_int");
+        resolve(api.readfFloat, "sf_readf_float");
+        resolve(api.readfDouble, "sf_readf_double");
+        resolve(api.writefShort, "sf_writef_short");
+        resolve(api.writefInt, "sf_writef_int");
+        resolve(api.writefFloat, "sf_writef_float");
+        resolve(api.writefDouble, "sf_writef_double");
+        resolve(api.seek, "sf_seek");
+        resolve(api.command, "sf_command");
+        resolve(api.strerror, "sf_strerror");
+        resolve(api.error, "sf_error");
+        resolve(api.errorNumber, "sf_error_number");
+        resolve(api.formatCheck, "sf_format_check");
+        resolve(api.writeSync, "sf_write_sync");
+        return api;
+    }();
+    return sf;
+}
+
+} // namespace sound
