@@ -11,20 +11,13 @@ namespace {
 // frame says where it belongs and silence (0) is never part of it.
 std::vector<short> Ramp(int frames)
 {
-    std::vector<short> s(static_cast<std::size_t>(frames));
+    std::vector<short> s;
     for (int i = 0; i < frames; ++i)
-        s[static_cast<std::size_t>(i)] = static_cast<short>(i % 32000 + 1);
+        s.push_back(static_cast<short>(i % 32000 + 1));
     return s;
 }
 
-std::vector<short> Samples(const fs::path& path)
-{
-    SF_INFO info{};
-    const std::string bytes = Decoded(path, 's', info);
-    std::vector<short> s(bytes.size() / 2);
-    std::memcpy(s.data(), bytes.data(), bytes.size());
-    return s;
-}
+std::vector<short> Samples(const fs::path& path) { return ReadSound(path).samples; }
 
 // Records `seconds` of the ramp at real-time pace (8 kHz mono: 64 ms
 // buffers), flushing every `syncBytes` through a disk that stalls each

@@ -60,14 +60,18 @@ TEST(MediaPlayer, NothingOpenThenButtonsFollowTheStateAndAct)
     EXPECT_EQ(player.Position(), 0);
 
     // One tab stop: Left and Right move the mark (left on "to start" by the
-    // last click), Space presses the marked button.
+    // last click); Space, Return and Enter press the marked button.
     bar->setFocus();
-    for (auto key : {Qt::Key_Left, Qt::Key_Left, Qt::Key_Left, Qt::Key_Space}) // Play
-        QTest::keyClick(bar, key);
-    EXPECT_TRUE(player.ButtonEnabled(btStop));
-    for (auto key : {Qt::Key_Right, Qt::Key_Right, Qt::Key_Space}) // Stop
-        QTest::keyClick(bar, key);
-    EXPECT_FALSE(player.ButtonEnabled(btStop));
+    const auto keys = [&](std::initializer_list<Qt::Key> moves, Qt::Key press) {
+        for (auto key : moves)
+            QTest::keyClick(bar, key);
+        QTest::keyClick(bar, press, press == Qt::Key_Enter ? Qt::KeypadModifier : Qt::NoModifier);
+        return player.ButtonEnabled(btStop);
+    };
+    EXPECT_TRUE(keys({Qt::Key_Left, Qt::Key_Left, Qt::Key_Left}, Qt::Key_Space)); // Play
+    EXPECT_FALSE(keys({Qt::Key_Right, Qt::Key_Right}, Qt::Key_Return));           // Stop
+    EXPECT_TRUE(keys({Qt::Key_Left, Qt::Key_Left}, Qt::Key_Enter));               // Play
+    EXPECT_FALSE(keys({Qt::Key_Right, Qt::Key_Right}, Qt::Key_Space));            // Stop
     EXPECT_TRUE(shown.empty());
     Application->OnException = nullptr;
     setenv("SDL_DISKAUDIODELAY", "0", 1);

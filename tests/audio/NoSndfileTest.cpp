@@ -1,24 +1,21 @@
 // Run where the libsndfile found first is a stand-in without its functions
-// (LD_LIBRARY_PATH points at tests/audio/stand_in_sndfile.cpp built as
-// libsndfile.so.1): libsndfile is loaded only when a file is first opened,
-// and each way of opening one says which file and that libsndfile is
-// unusable, every time, instead of ending the program.
+// (stand_in_sndfile.cpp built as libsndfile.so.1): libsndfile loads only when
+// a file is first opened, and each way of opening one names the file and says
+// libsndfile is unusable, every time, instead of ending the program.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <sndfile.h>
 
 #include <cstdio>
 #include <fstream>
-#include <string>
 
 #include "Exception.h"
 #include "SoundFile.h"
 
 namespace {
 
-using sound::Format;
 using sound::SoundFile;
-using testing::HasSubstr;
+using testing::StartsWith;
 using testing::ThrowsMessage;
 
 class NullOutput : public sound::Output {
@@ -30,37 +27,25 @@ public:
     std::int64_t Tell() override { return 0; }
 };
 
-std::string TempPath(const char* name)
+TEST(NoSndfile, OpeningOrCreatingAFileNamesItAndSaysLibsndfileCannotBeLoaded)
 {
-    return testing::TempDir() + name;
-}
-
-TEST(NoSndfile, OpeningAFileNamesItAndSaysLibsndfileCannotBeLoaded)
-{
-    const std::string path = TempPath("nosndfile-test1.wav");
+    const std::string path = testing::TempDir() + "nosndfile-test1.wav", created = testing::TempDir() + "nosndfile-Temp.wav";
     std::ofstream(path, std::ios::binary) << "RIFF----WAVEfmt ";
-    for (int attempt = 0; attempt < 2; ++attempt)
+    std::remove(created.c_str());
+    const sound::Format format{8000, 1, SF_FORMAT_WAV | SF_FORMAT_PCM_16};
+    for (int attempt = 0; attempt < 2; ++attempt) {
         EXPECT_THAT([&] { SoundFile::OpenRead(path); },
-                    ThrowsMessage<Exception>(testing::StartsWith("Cannot open \"" + path +
-                                                                 "\": libsndfile cannot be loaded (")));
+                    ThrowsMessage<Exception>(StartsWith("Cannot open \"" + path + "\": libsndfile cannot be loaded (")));
+        EXPECT_THAT([&] { SoundFile::Create(created, format, true); },
+                    ThrowsMessage<Exception>(StartsWith("Cannot write \"" + created + "\": libsndfile cannot be loaded (")));
+    }
+    EXPECT_FALSE(std::ifstream(created).good());
     std::remove(path.c_str());
-}
-
-TEST(NoSndfile, CreatingAFileSaysLibsndfileCannotBeLoadedAndWritesNothing)
-{
-    const std::string path = TempPath("nosndfile-Temp.wav");
-    std::remove(path.c_str());
-    const Format format{8000, 1, SF_FORMAT_WAV | SF_FORMAT_PCM_16};
-    EXPECT_THAT([&] { SoundFile::Create(path, format, true); },
-                ThrowsMessage<Exception>(testing::StartsWith("Cannot write \"" + path +
-                                                             "\": libsndfile cannot be loaded (")));
-    EXPECT_FALSE(std::ifstream(path).good());
 
     NullOutput output;
     std::string error;
-    SoundFile file = SoundFile::Create(output, format, error);
-    EXPECT_FALSE(file);
-    EXPECT_THAT(error, HasSubstr("libsndfile cannot be loaded"));
+    EXPECT_FALSE(SoundFile::Create(output, format, error));
+    EXPECT_THAT(error, testing::HasSubstr("libsndfile cannot be loaded"));
 }
 
 } // namespace

@@ -3,23 +3,16 @@
 #include <QApplication>
 #include <QMessageBox>
 #include <QTimer>
-#include <QWidget>
-#include <cstdio>
-#include <cstdlib>
 #include <memory>
 #include <stdexcept>
-#include <string>
 
 #include "ExtCtrls.h"
 
 TForm1* Form1 = nullptr;
 
-namespace {
-
-// Answers every error box the program shows, printing its text, so the test
-// sees each box and the process does not wait for a user.
-void WatchErrorBoxes()
+TForm1::TForm1(TComponent* Owner) : TForm(Owner)
 {
+    // Answers every error box, printing its text, so that no box waits for a user.
     auto* watcher = new QTimer(qApp);
     QObject::connect(watcher, &QTimer::timeout, [] {
         if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
@@ -29,13 +22,6 @@ void WatchErrorBoxes()
         }
     });
     watcher->start(20);
-}
-
-} // namespace
-
-TForm1::TForm1(TComponent* Owner) : TForm(Owner)
-{
-    WatchErrorBoxes();
     const std::string mode = std::getenv("ENTRY_MODE") ? std::getenv("ENTRY_MODE") : "";
     if (mode == "construct-exception")
         throw Exception("The window could not be built");

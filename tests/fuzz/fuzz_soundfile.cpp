@@ -23,11 +23,7 @@ struct ScratchFile {
     ~ScratchFile() { std::remove(path.c_str()); }
 };
 
-void Check(bool ok)
-{
-    if (!ok)
-        std::abort();
-}
+void Check(bool ok) { ok ? void() : std::abort(); }
 
 } // namespace
 
@@ -35,12 +31,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 {
     static const ScratchFile scratch;
     const std::string& path = scratch.path;
-    if (FILE* f = std::fopen(path.c_str(), "wb")) {
-        std::fwrite(data, 1, size, f);
-        std::fclose(f);
-    } else {
+    FILE* f = std::fopen(path.c_str(), "wb");
+    if (!f || (std::fwrite(data, 1, size, f), std::fclose(f)) != 0)
         return 0;
-    }
     try {
         sound::SoundFile file = sound::SoundFile::OpenRead(path);
         if (!file.LengthTrusted())

@@ -13,13 +13,13 @@ case $kind in
   form) cp "$SEED_FORM" "$work/seeds/" ;;
   sound)
     n=0
-    for spec in "-r 44100 -c 2 -b 16 wav" "-r 8000 -c 1 -b 8 wav" "-r 48000 -c 2 -b 24 wav" \
+    for format in "-r 44100 -c 2 -b 16 wav" "-r 8000 -c 1 -b 8 wav" "-r 48000 -c 2 -b 24 wav" \
                 "-r 44100 -c 1 -b 16 aiff" "-r 44100 -c 2 -b 16 flac" "-r 44100 -c 2 ogg" \
                 "-r 44100 -c 1 -b 32 -e floating-point wav" "-r 22050 -c 1 -b 16 w64"; do
       n=$((n + 1))
-      options=${spec% *}
+      options=${format% *}
       # shellcheck disable=SC2086
-      sox -n $options "$work/seeds/$n.${spec##* }" synth 0.05 sine 440 2>/dev/null || true
+      sox -n $options "$work/seeds/$n.${format##* }" synth 0.05 sine 440 2>/dev/null || true
     done
     if [ -n "${SEED_DAMAGED:-}" ]; then "$SEED_DAMAGED" "$work/seeds"; fi ;;
 esac

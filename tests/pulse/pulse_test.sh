@@ -23,14 +23,11 @@ say() { echo "$@"; }
 bad() { echo "FAIL: $*"; fail=1; }
 skip() { echo "SKIP: $*"; exit 77; }
 
-# A private daemon: runtime directory, home (cookie) and client settings all
-# in the temporary folder, so no other sound server is seen or started.
 mkdir -p "$work/app"
 . "$(dirname "$0")/private_pulse.sh"
 start_private_pulse "$work" </dev/null || skip "no private PulseAudio daemon"
 
-# From here on the daemon runs, so anything that goes wrong is a failure.
-# The pipe source creates its fifo itself.
+# From here on anything that goes wrong is a failure.
 pactl load-module module-null-sink sink_name=speaker rate=44100 channels=2 >/dev/null &&
   pactl load-module module-pipe-source source_name=mic "file=$work/mic.fifo" format=s16le rate=44100 channels=2 >/dev/null &&
   pactl set-default-sink speaker && pactl set-default-source mic ||
@@ -56,16 +53,14 @@ feed_pid=$!
 sox -n -r 44100 -c 2 -b 16 -e signed "$work/tone1000.wav" synth 3 sine 1000 vol 0.5
 
 # measure FILE [sox input options]: "seconds rms frequency" of the first
-# stretch of sound, from the end of any leading silence (latency) to the
-# first 50 ms of silence, both channels mixed.
+# stretch of sound, after any leading silence, both channels mixed.
 measure() {
   local f=$1; shift
   sox "$@" "$f" -n remix - silence 1 0.01 1% 1 0.05 1% stat 2>&1 |
     awk '/^Length/{l=$3} /^RMS +amplitude/{r=$3} /^Rough +frequency/{f=$3} END{print l+0, r+0, f+0}'
 }
-# tone WHAT "seconds rms frequency" HZ MIN_SECONDS: the sound must last
-# without a gap, keep the level of the half-scale tones fed in, and have the
-# tone's pitch.
+# tone WHAT "seconds rms frequency" HZ MIN_SECONDS: the sound lasts without
+# a gap, at the level of the half-scale tones fed in and the tone's pitch.
 tone() {
   read -r secs rms hz <<<"$2"
   say "$1: ${secs} s of sound, RMS $rms, about $hz Hz"
@@ -76,7 +71,6 @@ tone() {
 }
 ref_rms=$(measure "$work/tone1000.wav" | awk '{print $2}')
 
-# A private X server on a free display.
 exec 3< <(Xvfb -displayfd 1 -screen 0 1280x1024x24 -nolisten tcp 2>/dev/null)
 xvfb_pid=$!
 read -r -t 10 display <&3 || { echo "FAIL: Xvfb did not start"; exit 1; }

@@ -4,11 +4,7 @@
 // byte: cut short, lengths and rates zeroed or made huge, bogus Ogg granule
 // positions (with the page checksum redone so the page is still accepted),
 // tags claiming far more than the file holds, and plain garbage.
-#include <unistd.h>
-
 #include <cstdint>
-#include <filesystem>
-#include <functional>
 #include <string>
 #include <vector>
 
@@ -25,14 +21,9 @@ namespace damaged {
 
 inline std::string Encode(int format, int rate, int channels, double seconds)
 {
-    const std::filesystem::path tmp =
-        std::filesystem::temp_directory_path() / ("damaged-" + std::to_string(::getpid()) + ".tmp");
+    const ScratchDir dir;
     const int frames = static_cast<int>(rate * seconds);
-    std::string bytes;
-    if (WriteSound(tmp, format, rate, channels, Tone(frames, channels, rate)))
-        bytes = ReadBytes(tmp);
-    std::filesystem::remove(tmp);
-    return bytes;
+    return WriteSound(dir / "x", format, rate, channels, Tone(frames, channels, rate)) ? ReadBytes(dir / "x") : "";
 }
 
 inline std::string Cut(const std::string& bytes, double fraction)
@@ -97,18 +88,7 @@ inline std::string FlacRate(std::string b, std::uint32_t rate)
 }
 
 // libsndfile writes WAV's "fmt " chunk first: the rate is at byte 24.
-inline std::string WavRate(std::string b, std::uint32_t rate)
-{
-    PutLE32(b, 24, rate);
-    return b;
-}
-
-// An ID3v2 tag header that claims 256 MB, in front of the MP3 frames.
-inline std::string HugeId3(const std::string& mp3)
-{
-    return std::string("ID3\x04\x00\x00\x7F\x7F\x7F\x7F", 10) + mp3;
-}
-
+inline std::string WavRate(std::string b, std::uint32_t rate) { return PutLE32(b, 24, rate), b; }
 // A FLAC metadata block (not the last) claiming 16 MB, after STREAMINFO.
 inline std::string FlacHugeBlock(const std::string& flac)
 {
@@ -147,7 +127,7 @@ inline std::vector<DamagedFile> DamagedFiles()
         {"rate0.flac", FlacRate(flac, 0)},
         {"hugeblock.flac", FlacHugeBlock(flac)},
         {"cut60.mp3", Cut(mp3, 0.6)},
-        {"hugetag.mp3", HugeId3(mp3)},
+        {"hugetag.mp3", std::string("ID3\x04\x00\x00\x7F\x7F\x7F\x7F", 10) + mp3}, // an ID3v2 tag claiming 256 MB
         {"garbage.mp3", RandomBytes(3000, 7)},
         {"headeronly.mp3", mp3.substr(0, 4) + RandomBytes(2000, 8)},
         {"rate0.wav", WavRate(wav, 0)},

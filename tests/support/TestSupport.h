@@ -1,6 +1,6 @@
 #pragma once
 // What the test suites share: scratch folders, raw bytes, sound files made
-// with libsndfile, and test signals.
+// and read with libsndfile, and test signals.
 #include <sndfile.h>
 
 #include <QString>
@@ -8,7 +8,6 @@
 
 #include <cmath>
 #include <cstring>
-#include <cstdint>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -58,6 +57,15 @@ bool WriteRaw(const Path& path, const std::vector<Sample>& samples)
     return WriteBytes(path, std::string(reinterpret_cast<const char*>(samples.data()), samples.size() * sizeof(Sample)));
 }
 
+// Raw bytes as 16-bit samples.
+inline std::vector<short> Shorts(const std::string& bytes)
+{
+    std::vector<short> s(bytes.size() / 2);
+    if (!s.empty())
+        std::memcpy(s.data(), bytes.data(), s.size() * 2);
+    return s;
+}
+
 // Seeded noise: the same bytes for the same seed.
 inline std::string RandomBytes(std::size_t size, unsigned seed)
 {
@@ -66,6 +74,11 @@ inline std::string RandomBytes(std::size_t size, unsigned seed)
     for (char& b : bytes)
         b = static_cast<char>(random());
     return bytes;
+}
+
+inline std::vector<short> Noise(int frames, int channels, unsigned seed)
+{
+    return Shorts(RandomBytes(static_cast<std::size_t>(frames * channels) * 2, seed));
 }
 
 // Writes interleaved samples in any format libsndfile writes, e.g.
@@ -87,13 +100,22 @@ bool WriteSound(const Path& path, int format, int rate, int channels, const std:
     return sf_close(f) == 0 && written == frames;
 }
 
-// 16-bit noise of `frames` frames, seeded.
-inline std::vector<short> Noise(int frames, int channels, unsigned seed)
+// A sound file as 16-bit samples; `ok` when it opened and read to the end.
+struct Sound {
+    bool ok = false;
+    SF_INFO info{};
+    std::vector<short> samples;
+    int Ms() const { return ok ? static_cast<int>(info.frames * 1000 / info.samplerate) : -1; }
+};
+
+inline Sound ReadSound(const Path& path)
 {
-    const std::string bytes = RandomBytes(static_cast<std::size_t>(frames * channels) * 2, seed);
-    std::vector<short> s(static_cast<std::size_t>(frames * channels));
-    if (!s.empty())
-        std::memcpy(s.data(), bytes.data(), bytes.size());
+    Sound s;
+    if (SNDFILE* f = sf_open(path.s.c_str(), SFM_READ, &s.info)) {
+        s.samples.resize(static_cast<std::size_t>(s.info.frames * s.info.channels));
+        s.ok = sf_readf_short(f, s.samples.data(), s.info.frames) == s.info.frames;
+        sf_close(f);
+    }
     return s;
 }
 
@@ -108,7 +130,6 @@ inline std::vector<double> Tone(int frames, int channels, int rate, double hz = 
     return s;
 }
 
-// The same tone as 16-bit samples.
 inline std::vector<short> Tone16(int frames, int channels, int rate, double hz = 440)
 {
     std::vector<short> s;

@@ -12,7 +12,7 @@
 # (the window shows Recording, the label stays 0, the daemon lists the
 # stream as running), at 96 kHz as well; at 44.1 kHz it records. RATE=96000
 # or RATE=44100 sets the rate (at 44.1 kHz the first flush comes after 24 s).
-# Usage: pulse_stall_test.sh RECORDER STALL_FSYNC_LIBRARY RAMP_TOOL
+# Usage: pulse_stall.sh RECORDER STALL_FSYNC_LIBRARY RAMP_TOOL
 set -u
 recorder=$(realpath "$1") shim=$(realpath "$2") ramp=$(realpath "$3")
 rate=${RATE:-192000}
@@ -32,7 +32,7 @@ bad() { echo "FAIL: $*"; fail=1; }
 skip() { echo "SKIP: $*"; exit 77; }
 
 mkdir -p "$work/app"
-. "$(dirname "$0")/private_pulse.sh"
+. "$(dirname "$0")/../tests/pulse/private_pulse.sh"
 start_private_pulse "$work" </dev/null || skip "no private PulseAudio daemon"
 pactl load-module module-null-sink sink_name=speaker >/dev/null &&
   pactl load-module module-pipe-source source_name=mic "file=$work/mic.fifo" format=s32le rate=$rate channels=2 >/dev/null &&
