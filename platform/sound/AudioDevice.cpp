@@ -1,19 +1,14 @@
 #include "AudioDevice.h"
 
 #include <SDL.h>
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <chrono>
-#include <thread>
-
-#include <QLibrary>
-
 #include <cstdlib>
 #include <cstring>
 
 #include "Exception.h"
+#include "FileSystem.h"
+#include "RuntimeLibrary.h"
 
 namespace sound {
 
@@ -47,21 +42,8 @@ const SdlLibrary& Sdl()
 {
     static const SdlLibrary sdl = [] {
         SdlLibrary api;
-        QLibrary library;
-        for (const auto& [name, version] : {std::pair{"SDL2-2.0", 0}, std::pair{"SDL2", -1}}) {
-            library.setFileNameAndVersion(name, version);
-            if (library.load())
-                break;
-        }
-        if (!library.isLoaded()) {
-            api.error = "SDL2 cannot be loaded (" + library.errorString() + ")";
-            return api;
-        }
-        auto resolve = [&](auto& function, const char* symbol) {
-            function = reinterpret_cast<std::remove_reference_t<decltype(function)>>(library.resolve(symbol));
-            if (!function)
-                api.error = QString("SDL2 has no ") + symbol;
-        };
+        RuntimeLibrary library({{"SDL2-2.0", 0}, {"SDL2", -1}}, "SDL2");
+        auto resolve = [&](auto& function, const char* symbol) { library.Resolve(function, symbol); };
         resolve(api.WasInit, "SDL_WasInit");
         resolve(api.SetHint, "SDL_SetHint");
         resolve(api.InitSubSystem, "SDL_InitSubSystem");
@@ -74,6 +56,7 @@ const SdlLibrary& Sdl()
         resolve(api.LockAudioDevice, "SDL_LockAudioDevice");
         resolve(api.UnlockAudioDevice, "SDL_UnlockAudioDevice");
         resolve(api.GetCurrentAudioDriver, "SDL_GetCurrentAudioDriver");
+        api.error = QString::fromStdString(library.Failure());
         return api;
     }();
     return sdl;
@@ -83,28 +66,18 @@ const SdlLibrary& Sdl()
 // crashes during initialisation when the server has no default output or no
 // default input (it copies the missing default's name), which would end the
 // program. So the first initialisation is tried in a child process first;
-// empty when it went well, otherwise what went wrong. Only the child calls
-// into SDL, and it leaves with _exit, running nothing of the parent's.
+// empty when it went well, otherwise what went wrong.
 std::string ProbeInit(const SdlLibrary& sdl)
 {
-    const pid_t child = fork();
-    if (child < 0)
-        return {}; // cannot tell: go on as before
-    if (child == 0) {
-        sdl.SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
-        _exit(sdl.InitSubSystem(SDL_INIT_AUDIO) == 0 ? 0 : 1);
-    }
-    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-    int status = 0;
-    pid_t done;
-    while ((done = waitpid(child, &status, WNOHANG)) == 0 && std::chrono::steady_clock::now() < until)
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    if (done == 0) {
-        kill(child, SIGKILL);
-        waitpid(child, &status, 0);
+    const fs::Outcome outcome = fs::RunApart(
+        [&] {
+            sdl.SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
+            return sdl.InitSubSystem(SDL_INIT_AUDIO) == 0 ? 0 : 1;
+        },
+        std::chrono::seconds(5));
+    if (outcome == fs::Outcome::Hung)
         return "the sound system does not answer";
-    }
-    if (done == child && WIFSIGNALED(status))
+    if (outcome == fs::Outcome::Crashed)
         return "the sound system fails when asked for its devices (the sound server may have no output or no "
                "input at all)";
     return {}; // a plain failure is reported by the real initialisation

@@ -1,9 +1,6 @@
 #include "Sndfile.h"
 
-#include <QLibrary>
-
-#include <type_traits>
-#include <utility>
+#include "RuntimeLibrary.h"
 
 namespace sound {
 
@@ -11,21 +8,8 @@ const SndfileLibrary& Sf()
 {
     static const SndfileLibrary sf = [] {
         SndfileLibrary api;
-        QLibrary library;
-        for (const auto& [name, version] : {std::pair{"sndfile", 1}, std::pair{"sndfile", -1}}) {
-            library.setFileNameAndVersion(name, version);
-            if (library.load())
-                break;
-        }
-        if (!library.isLoaded()) {
-            api.failure = "libsndfile cannot be loaded (" + library.errorString().toStdString() + ")";
-            return api;
-        }
-        auto resolve = [&](auto& function, const char* symbol) {
-            function = reinterpret_cast<std::remove_reference_t<decltype(function)>>(library.resolve(symbol));
-            if (!function && api.failure.empty())
-                api.failure = std::string("libsndfile cannot be loaded (it has no ") + symbol + ")";
-        };
+        RuntimeLibrary library({{"sndfile", 1}, {"sndfile", -1}}, "libsndfile");
+        auto resolve = [&](auto& function, const char* symbol) { library.Resolve(function, symbol); };
         resolve(api.open, "sf_open");
         resolve(api.openVirtual, "sf_open_virtual");
         resolve(api.close, "sf_close");
@@ -44,6 +28,7 @@ const SndfileLibrary& Sf()
         resolve(api.errorNumber, "sf_error_number");
         resolve(api.formatCheck, "sf_format_check");
         resolve(api.writeSync, "sf_write_sync");
+        api.failure = library.Failure();
         return api;
     }();
     return sf;
