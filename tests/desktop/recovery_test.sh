@@ -15,7 +15,9 @@ fail=0
 say() { echo "$@"; }
 bad() { echo "FAIL: $*"; fail=1; }
 
-exec 3< <(Xvfb -displayfd 1 -screen 0 1280x1024x24 -nolisten tcp 2>/dev/null)
+# -noreset: a program started just after the last one ended would
+# otherwise find the server resetting, and no display.
+exec 3< <(Xvfb -displayfd 1 -noreset -screen 0 1280x1024x24 -nolisten tcp 2>/dev/null)
 xvfb_pid=$!
 read -r -t 10 display <&3 || { echo "FAIL: Xvfb did not start"; exit 1; }
 export DISPLAY=":$display"
