@@ -60,6 +60,13 @@ public:
             return 0;
         return (static_cast<std::int64_t>(ms) * rate + 999) / 1000;
     }
+    // A position in milliseconds as frames. The track length in milliseconds
+    // is rounded down, so it and anything past it mean the very end.
+    std::int64_t FramesAt(int ms) const
+    {
+        const std::int64_t length = engine.Length();
+        return ms >= ToMs(length) ? length : ToFrames(ms);
+    }
     // After every operation: repaints the bar if a button changed, and has
     // anything the engine reported handled once the handler has returned.
     void Changed()
@@ -136,9 +143,8 @@ void TMediaPlayer::Play()
 void TMediaPlayer::StartRecording()
 {
     const auto changed = qScopeGuard([this] { impl_->Changed(); });
-    // From the track length in milliseconds (rounded down) is from the very end, where the same take goes on.
-    const std::int64_t length = impl_->engine.Length(), from = impl_->from >= impl_->ToMs(length) ? length : impl_->ToFrames(impl_->from);
-    impl_->engine.StartRecording(from, impl_->fileName.str());
+    // From the very end, the same take goes on.
+    impl_->engine.StartRecording(impl_->FramesAt(impl_->from), impl_->fileName.str());
 }
 
 void TMediaPlayer::Stop()
@@ -157,10 +163,7 @@ int TMediaPlayer::Position() const { return impl_->ToMs(impl_->engine.Position()
 
 void TMediaPlayer::SetPosition(int ms)
 {
-    // The track length in milliseconds is rounded down: seeking to it means
-    // the very end.
-    const std::int64_t length = impl_->engine.Length();
-    impl_->engine.Seek(ms >= impl_->ToMs(length) ? length : impl_->ToFrames(ms));
+    impl_->engine.Seek(impl_->FramesAt(ms));
     impl_->Changed();
 }
 
