@@ -29,13 +29,12 @@ const char* const kButtonNames[TransportBar::ButtonCount] = {
 constexpr int kStepMs = 1000;
 
 // The level meter: its height at the bar's bottom, the range it shows, how
-// long a peak is held, and how often it is read while playing (the output
-// moves quickly) and recording (the input is only watched).
+// long a peak is held, and how often it is read while playing (while
+// recording, the control says when the input's level moves).
 constexpr int kMeterHeight = 4;
 constexpr double kMeterFloorDb = -60;
-constexpr qint64 kHoldMs = 1000;
+constexpr int kHoldMs = 1000;
 constexpr int kPlayingMeterMs = 50;
-constexpr int kRecordingMeterMs = 100;
 // Where the meter turns from green to yellow, and from yellow to red.
 constexpr double kWarnDb = -12;
 constexpr double kHotDb = -3;
@@ -61,6 +60,8 @@ TransportBar::TransportBar(TMediaPlayer& player)
     setFocusPolicy(Qt::StrongFocus);
     setAccessibleName("Transport");
     connect(&meterTimer_, &QTimer::timeout, this, [this] { MeterTick(); });
+    holdTimer_.setSingleShot(true);
+    connect(&holdTimer_, &QTimer::timeout, this, [this] { MeterTick(); });
 }
 
 QString TransportBar::ButtonName(int button)
@@ -137,12 +138,20 @@ void TransportBar::Refresh()
     AnnounceButtonStates(this, mask ^ std::exchange(announced_, mask));
 
     const TMPModes mode = player_.Mode();
-    const int interval = mode == mpPlaying ? kPlayingMeterMs : mode == mpRecording ? kRecordingMeterMs : 0;
-    if (interval == 0) {
+    if (mode == mpRecording) {
+        // The control refreshes the bar when the input's level moves: the
+        // meter follows then, and a timer only lets a held peak fall.
         meterTimer_.stop();
+        MeterTick();
+        if (holdPx_ > levelPx_ && !holdTimer_.isActive())
+            holdTimer_.start(kHoldMs);
+    } else if (mode == mpPlaying) {
+        if (!meterTimer_.isActive())
+            meterTimer_.start(kPlayingMeterMs);
+    } else {
+        meterTimer_.stop();
+        holdTimer_.stop();
         SetMeter(0, 0);
-    } else if (!meterTimer_.isActive() || meterTimer_.interval() != interval) {
-        meterTimer_.start(interval);
     }
 }
 

@@ -75,7 +75,8 @@ private:
     int down_ = -1;
     unsigned painted_ = 0;   // the enabled buttons as last painted
     unsigned announced_ = 0; // the enabled buttons as last told to assistive technologies
-    QTimer meterTimer_;
+    QTimer meterTimer_; // reads the level while playing
+    QTimer holdTimer_;  // lets a held peak fall while recording
     std::function<double()> levelSource_;
     int levelPx_ = 0, holdPx_ = 0; // the meter's reading as drawn, in pixels from its left
     QElapsedTimer holdAge_;

@@ -43,6 +43,18 @@ void SoundEngine::NoteLevel(std::int64_t frame, const void* data, std::int64_t f
     levels_[slot].frame.store(frame, std::memory_order_relaxed);
     levels_[slot].peak.store(static_cast<float>(peak), std::memory_order_relaxed);
     levelsWritten_.fetch_add(1, std::memory_order_release);
+
+    // While recording, the caller hears when the level moves by a decibel,
+    // so that a meter needs no timer of its own.
+    if (capturing_) {
+        const int bucket = peak > 0 ? std::clamp(static_cast<int>(std::lround(20 * std::log10(peak))), -61, 0) : -61;
+        if (bucket != levelBucket_) {
+            levelBucket_ = bucket;
+            std::lock_guard lock(mutex_);
+            levelMoved_ = true;
+            NotifyLocked();
+        }
+    }
 }
 
 double SoundEngine::PeakLevel() const

@@ -57,6 +57,7 @@ void SoundEngine::StartDevice(Mode mode)
     silentAfterEnd_ = 0;
     for (auto& level : levels_)
         level.frame.store(-1, std::memory_order_relaxed);
+    levelBucket_ = 0;
     {
         std::lock_guard lock(mutex_);
         mode_ = mode;
@@ -64,6 +65,7 @@ void SoundEngine::StartDevice(Mode mode)
         endedShort_ = -1;
         deviceClosing_ = false;
         takeWritten_ = 0;
+        levelMoved_ = false;
     }
     wake_.release();
 }
@@ -125,7 +127,7 @@ std::int64_t SoundEngine::Position() const
 bool SoundEngine::Pending() const
 {
     std::lock_guard lock(mutex_);
-    return !error_.empty() || finished_ || failed_ || lost_;
+    return !error_.empty() || finished_ || failed_ || lost_ || levelMoved_;
 }
 
 // ---------------------------------------------------------------- any thread

@@ -390,6 +390,7 @@ std::string SoundEngine::Poll()
     }
     std::lock_guard lock(mutex_);
     notified_ = false;
+    levelMoved_ = false;
     return std::exchange(error_, std::string());
 }
 

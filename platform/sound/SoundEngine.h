@@ -95,7 +95,8 @@ public:
     // Ends a playback that reached its end and a recording or playback that
     // failed. Returns a message for the user once, or an empty string.
     std::string Poll();
-    // Whether Poll() has something to do.
+    // Whether Poll() has something to do (while recording, also when the
+    // input's level has moved).
     bool Pending() const;
     // The peak (0 to 1) of the sound now being played or recorded, measured
     // over about a device buffer; 0 when stopped.
@@ -222,6 +223,8 @@ private:
     static constexpr std::uint32_t kLevelSlots = 32;
     Level levels_[kLevelSlots];
     std::atomic<std::uint32_t> levelsWritten_{0};
+    int levelBucket_ = 0;      // worker: the recording's level in whole dB, as last told
+    bool levelMoved_ = false;  // guarded by mutex_: told, and not yet polled
     // Worker: what was lost, for the message after Stop.
     std::int64_t lostFrames_ = 0, firstLostAt_ = -1;
 };
