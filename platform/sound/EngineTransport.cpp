@@ -132,14 +132,6 @@ bool SoundEngine::Pending() const
 
 // ---------------------------------------------------------------- any thread
 
-void SoundEngine::Fail(const std::string& message)
-{
-    std::lock_guard lock(mutex_);
-    if (error_.empty())
-        error_ = message;
-    NotifyLocked();
-}
-
 void SoundEngine::NotifyLocked()
 {
     if (!notified_ && notify_) {

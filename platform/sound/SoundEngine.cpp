@@ -373,24 +373,21 @@ void SoundEngine::Seek(std::int64_t frame)
 
 std::string SoundEngine::Poll()
 {
-    if (state_ == State::Playing) {
-        if (finished_ || failed_ || lost_) {
-            const bool lost = lost_;
-            StopPlayback();
-            if (lost)
-                Fail("The sound output device stopped working; playback stopped.");
-        }
-    } else if (state_ == State::Recording) {
-        if (failed_ || lost_) {
-            const bool lost = lost_;
-            StopRecording();
-            if (lost)
-                Fail("The sound input device stopped working; the recording stopped.");
-        }
+    std::string lostDevice;
+    if (state_ == State::Playing && (finished_ || failed_ || lost_)) {
+        if (lost_)
+            lostDevice = "The sound output device stopped working; playback stopped.";
+        StopPlayback();
+    } else if (state_ == State::Recording && (failed_ || lost_)) {
+        if (lost_)
+            lostDevice = "The sound input device stopped working; the recording stopped.";
+        StopRecording();
     }
     std::lock_guard lock(mutex_);
     notified_ = false;
     levelMoved_ = false;
+    if (error_.empty())
+        error_ = lostDevice;
     return std::exchange(error_, std::string());
 }
 

@@ -121,7 +121,6 @@ private:
     // Reads content frames [pos, pos+frames) in the play kind; -1 on failure.
     std::int64_t ReadContent(std::int64_t pos, void* data, std::int64_t frames, std::string& error);
     void NoteLevel(std::int64_t frame, const void* data, std::int64_t frames);
-    void Fail(const std::string& message);
     void NotifyLocked();
     bool PublishGap();
 
