@@ -1,3 +1,4 @@
+#include <algorithm>
 // The window's behaviour end to end, at real-time pace: what a user sees and
 // what ends up in the files.
 #include <fcntl.h>
@@ -131,7 +132,11 @@ private slots:
         QTRY_COMPARE(Form1->MediaPlayer1->Position(), 200);
         Click(Form1->btnstop);
         QCOMPARE(w.errors, QStringList());
-        QVERIFY(Begins(Played(), b));
+        // Play starts the file, rewinds and starts it again: an unpaced
+        // driver may take a buffer of it before the rewind, so the whole of
+        // b is looked for where the last start put it.
+        const std::vector<short> played = Played();
+        QVERIFY(std::search(played.begin(), played.end(), b.begin(), b.end()) != played.end());
     }
 
     void saveOnlyShowsTheName()
