@@ -127,7 +127,7 @@ std::int64_t SoundEngine::Position() const
 bool SoundEngine::Pending() const
 {
     std::lock_guard lock(mutex_);
-    return !error_.empty() || finished_ || failed_ || lost_ || levelMoved_;
+    return !error_.empty() || finished_ || failed_ || lost_ || levelMoved_ || countMoved_;
 }
 
 // ---------------------------------------------------------------- any thread
@@ -257,13 +257,15 @@ void SoundEngine::WorkerCheckDevice()
 bool SoundEngine::WorkerPlayStep()
 {
     std::uint64_t generation;
-    std::int64_t at;
+    std::int64_t at, prefix;
     std::size_t want;
     {
         std::lock_guard lock(mutex_);
         if (mode_ != Mode::Play || readEnded_)
             return false;
         const std::int64_t remaining = playEnd_ - readCursor_;
+        if (remaining <= 0 && endGrows_)
+            return false; // the count has not got this far yet
         if (remaining <= 0) {
             readEnded_ = true;
             moved_.release();
@@ -275,10 +277,11 @@ bool SoundEngine::WorkerPlayStep()
         want = full;
         generation = generation_;
         at = readCursor_;
+        prefix = prefixFrames_;
         workerBusy_ = true;
     }
     std::string error;
-    const std::int64_t got = ReadContent(at, workBuffer_.data(), static_cast<std::int64_t>(want), error);
+    const std::int64_t got = ReadContent(at, prefix, workBuffer_.data(), static_cast<std::int64_t>(want), error);
     std::lock_guard lock(mutex_);
     workerBusy_ = false;
     progressed_.notify_all();
@@ -302,17 +305,18 @@ bool SoundEngine::WorkerPlayStep()
     return true;
 }
 
-std::int64_t SoundEngine::ReadContent(std::int64_t pos, void* data, std::int64_t frames, std::string& error)
+std::int64_t SoundEngine::ReadContent(std::int64_t pos, std::int64_t prefix, void* data, std::int64_t frames,
+                                      std::string& error)
 {
     auto* out = static_cast<std::uint8_t*>(data);
     std::int64_t done = 0;
     while (done < frames) {
         const std::int64_t p = pos + done;
-        const bool fromSource = p < prefixFrames_;
+        const bool fromSource = p < prefix;
         SoundFile& file = fromSource ? source_ : recordingReader_;
         std::int64_t& readAt = fromSource ? sourceReadAt_ : recordingReadAt_;
-        const std::int64_t at = fromSource ? p : p - prefixFrames_;
-        const std::int64_t n = fromSource ? std::min(frames - done, prefixFrames_ - p) : frames - done;
+        const std::int64_t at = fromSource ? p : p - prefix;
+        const std::int64_t n = fromSource ? std::min(frames - done, prefix - p) : frames - done;
         const std::filesystem::path& name = fromSource ? sourcePath_ : recordingPath_;
         if (readAt != at) {
             if (!file.Seek(at)) {

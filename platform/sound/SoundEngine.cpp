@@ -87,9 +87,25 @@ void SoundEngine::Open(const std::filesystem::path& path)
     const std::filesystem::path absolute = std::filesystem::absolute(path, ec);
     SoundFile file = SoundFile::OpenRead(ec ? path : absolute);
     // --- damaged files: a length the file cannot tell is found by decoding
-    // it to the end once, before anything relies on it.
-    if (!file.LengthTrusted())
-        file.AcceptCountedFrames(file.CountFrames());
+    // it to the end once. A short file is counted before Open returns; a long
+    // one goes on being counted while it can already be played as far as
+    // it is known.
+    bool counting = false;
+    if (!file.LengthTrusted()) {
+        count_.Start(file.Path(), [this] {
+            std::lock_guard lock(mutex_);
+            countMoved_ = true;
+            NotifyLocked();
+        });
+        if (count_.WaitFor(tuning_.countWait)) {
+            const std::int64_t frames = count_.Frames();
+            count_.Cancel();
+            file.AcceptCountedFrames(frames); // throws when nothing could be decoded
+        } else {
+            counting = true;
+            file.ReadWhileCounting();
+        }
+    }
     // ---
     sourcePath_ = ec ? path : absolute;
     source_ = std::move(file);
@@ -97,7 +113,7 @@ void SoundEngine::Open(const std::filesystem::path& path)
     format_ = source_.format();
     kind_ = KindOf(format_.sfFormat);
     frameBytes_ = static_cast<std::size_t>(BytesPerSample(kind_)) * static_cast<std::size_t>(format_.channels);
-    sourceFrames_ = source_.Frames();
+    sourceFrames_ = counting ? count_.Frames() : source_.Frames();
     prefixFrames_ = sourceFrames_;
     contentFrames_ = sourceFrames_;
     position_ = 0;
@@ -108,6 +124,7 @@ void SoundEngine::Close()
 {
     if (state_ == State::Closed)
         return;
+    count_.Cancel();
     const bool wasRecording = state_ == State::Recording;
     Stop();
     if (wasRecording)
@@ -137,6 +154,26 @@ void SoundEngine::DiscardRecording()
     recordedFrames_ = 0;
     prefixFrames_ = sourceFrames_;
     contentFrames_ = sourceFrames_;
+}
+
+void SoundEngine::TakeCount()
+{
+    if (!count_.Active())
+        return;
+    const bool done = count_.Done();
+    sourceFrames_ = std::max(sourceFrames_, count_.Frames());
+    if (done)
+        count_.Cancel();
+    // A recording keeps the source only up to where it started.
+    const bool grows = !hasRecording_ && state_ != State::Recording;
+    std::lock_guard lock(mutex_);
+    if (grows) {
+        prefixFrames_ = contentFrames_ = sourceFrames_;
+        if (state_ == State::Playing)
+            playEnd_ = sourceFrames_;
+    }
+    endGrows_ = grows && !done;
+    wake_.release();
 }
 
 std::int64_t SoundEngine::Length() const
@@ -169,6 +206,7 @@ void SoundEngine::Play()
         StopRecording();
     if (state_ == State::Playing)
         return;
+    TakeCount();
     const std::int64_t start = position_;
     if (start >= contentFrames_)
         return; // at the end: nothing to play
@@ -183,6 +221,7 @@ void SoundEngine::Play()
         ++generation_;
         readCursor_ = start;
         playEnd_ = contentFrames_;
+        endGrows_ = count_.Active() && !hasRecording_;
     }
     StampPosition(start, 0);
     StartDevice(Mode::Play);
@@ -373,6 +412,7 @@ void SoundEngine::Seek(std::int64_t frame)
 
 std::string SoundEngine::Poll()
 {
+    TakeCount();
     std::string lostDevice;
     if (state_ == State::Playing && (finished_ || failed_ || lost_)) {
         if (lost_)
@@ -386,6 +426,7 @@ std::string SoundEngine::Poll()
     std::lock_guard lock(mutex_);
     notified_ = false;
     levelMoved_ = false;
+    countMoved_ = false;
     if (error_.empty())
         error_ = lostDevice;
     return std::exchange(error_, std::string());

@@ -21,6 +21,7 @@
 // SetNotifier from its worker thread; the caller then calls Poll() on its own
 // thread.
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <filesystem>
@@ -34,6 +35,7 @@
 
 #include "AudioDevice.h"
 #include "FileSystem.h"
+#include "LengthCount.h"
 #include "Ring.h"
 #include "SoundFile.h"
 
@@ -46,6 +48,9 @@ struct EngineTuning {
     // A recording is flushed to the disk whenever this much more of it has
     // been written.
     std::int64_t syncBytes = 4 << 20;
+    // Open waits this long for the length of a file whose header cannot tell
+    // it to be counted; a longer count goes on in the background.
+    std::chrono::milliseconds countWait{100};
 };
 
 class SoundEngine : private AudioClient {
@@ -61,6 +66,8 @@ public:
     void SetNotifier(std::function<void()> notify);
 
     // Closes what is open, then reads the header of `path`. Throws Exception.
+    // A file whose header cannot tell its length is counted on another
+    // thread: Length() then grows, told through the notifier, until known.
     void Open(const std::filesystem::path& path);
     // Stops and closes the content. An unsaved recording is discarded, unless
     // saving it failed: then it is kept on disk for recovery at next start.
@@ -118,8 +125,9 @@ private:
     bool WorkerPlayStep();
     bool WorkerRecordStep();
     void WorkerCheckDevice();
-    // Reads content frames [pos, pos+frames) in the play kind; -1 on failure.
-    std::int64_t ReadContent(std::int64_t pos, void* data, std::int64_t frames, std::string& error);
+    // Reads content frames [pos, pos+frames) in the play kind, the first
+    // `prefix` of them from the source; -1 on failure.
+    std::int64_t ReadContent(std::int64_t pos, std::int64_t prefix, void* data, std::int64_t frames, std::string& error);
     void NoteLevel(std::int64_t frame, const void* data, std::int64_t frames);
     void NotifyLocked();
     bool PublishGap();
@@ -127,6 +135,8 @@ private:
     // Throws an Exception naming the file when no sound device can take its
     // sample rate or channel count.
     void CheckDeviceFormat(const char* action) const;
+    // Takes the length counted so far of a file still being counted.
+    void TakeCount();
     void EnsureWorker();
     void StartDevice(Mode mode);
     void StopDevice();
@@ -147,7 +157,8 @@ private:
     std::filesystem::path recordingPath_;
     std::filesystem::path recordingTarget_; // the file it is recorded for
     std::unique_ptr<fs::LockedFile> recordingLock_; // held while the recording lives
-    std::int64_t sourceFrames_ = 0;
+    std::int64_t sourceFrames_ = 0; // known so far, while counted
+    LengthCount count_;
     std::int64_t contentFrames_ = 0; // while not recording
     std::int64_t position_ = 0;      // while stopped
     bool hasRecording_ = false;      // a recording not saved yet
@@ -161,7 +172,7 @@ private:
     Format recordingFormat_;
     SampleKind kind_ = SampleKind::S16;
     std::size_t frameBytes_ = 0;
-    std::int64_t prefixFrames_ = 0; // frames of the source before the recording
+    std::int64_t prefixFrames_ = 0; // frames of the source before the recording; grows under mutex_ while counted
     SoundFile source_;              // read by the worker while playing
     SoundFile recordingReader_;     // read by the worker while playing
     SoundFile recordingWriter_;     // written by the worker while recording
@@ -181,12 +192,14 @@ private:
     std::uint64_t generation_ = 0; // bumped by every seek: stale reads are dropped
     std::int64_t readCursor_ = 0;
     std::int64_t playEnd_ = 0;
+    bool endGrows_ = false; // playEnd_ moves on as the source's length is counted
     bool drain_ = false;
     bool deviceClosing_ = false;
     std::int64_t endedShort_ = -1; // where the content's files ran out early
     std::int64_t takeWritten_ = 0; // worker: frames written in this take
     std::string error_;
     bool notified_ = false;
+    bool countMoved_ = false; // the count grew since the last Poll
 
     // --- shared with the audio thread, lock-free
     std::counting_semaphore<> wake_{0};   // the worker has something to do

@@ -254,12 +254,13 @@ SoundFile SoundFile::Create(Output& output, const Format& format, std::string& e
     return result;
 }
 
-std::int64_t SoundFile::CountFrames(const std::atomic<bool>* cancel) const
+std::int64_t SoundFile::CountFrames(const std::filesystem::path& path,
+                                    const std::function<bool(std::int64_t)>& progress)
 {
     if (!Sf().failure.empty())
         return 0;
     SF_INFO info{};
-    SNDFILE* file = Sf().open(path_.string().c_str(), SFM_READ, &info);
+    SNDFILE* file = Sf().open(path.string().c_str(), SFM_READ, &info);
     if (!file || info.channels < 1)
         return file ? (Sf().close(file), 0) : 0;
     constexpr sf_count_t kChunk = 4096;
@@ -267,7 +268,7 @@ std::int64_t SoundFile::CountFrames(const std::atomic<bool>* cancel) const
     std::int64_t total = 0;
     for (sf_count_t got; (got = Sf().readfFloat(file, buffer.data(), kChunk)) > 0;) {
         total += got;
-        if (cancel && cancel->load(std::memory_order_relaxed)) {
+        if (progress && !progress(total)) {
             total = 0;
             break;
         }

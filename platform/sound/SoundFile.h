@@ -3,9 +3,10 @@
 // their header read, read and written a block of frames at a time in one of
 // the sample kinds the engine moves around, and written either to a path or
 // through an output the caller provides (for an atomic replace).
-#include <atomic>
 #include <cstdint>
+#include <climits>
 #include <filesystem>
+#include <functional>
 #include <string>
 
 struct sf_private_tag;
@@ -74,12 +75,22 @@ public:
     // could hold; then the length has to be found by decoding.
     bool LengthTrusted() const { return trusted_; }
     // Decodes the file to its end on a handle of its own and returns the
-    // frames that could be decoded (0 when none, or when cancelled). Safe to
-    // run on another thread while this file is used.
-    std::int64_t CountFrames(const std::atomic<bool>* cancel = nullptr) const;
+    // frames that could be decoded (0 when none). Safe to run on another
+    // thread while this file is used.
+    std::int64_t CountFrames() const { return CountFrames(path_); }
+    // The same for the file at `path`; `progress`, when given, is told the
+    // frames decoded so far after every block, and cancels the count (which
+    // then gives 0) by returning false.
+    static std::int64_t CountFrames(const std::filesystem::path& path,
+                                    const std::function<bool(std::int64_t)>& progress = {});
+    const std::filesystem::path& Path() const { return path_; }
     // Takes a length found by CountFrames as the file's length. Throws
     // Exception naming the file when nothing in it can be decoded.
     void AcceptCountedFrames(std::int64_t frames);
+    // Lets the file be read while its length is still being counted: reads
+    // and seeks are no longer held to Frames(), so the caller must keep them
+    // within what the count has found so far.
+    void ReadWhileCounting() { frames_ = INT64_MAX; }
 
     // Each returns the number of frames moved; fewer than asked means end of
     // file or an error (see Error()). Reading stops at Frames(); a file whose

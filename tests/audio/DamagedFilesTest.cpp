@@ -77,8 +77,8 @@ TEST(DamagedFiles, RefusedWithAPlainMessageOrPlayedWithinTheirLength)
             {"poll", [] { QTest::qWait(5); }}, {"seek", seek(0)}, {"poll", [] { QTest::qWait(5); }},
             {"stop", [&] { player.Stop(); }}, {"close", [&] { player.Close(); }}};
         for (const auto& [what, operation] : operations) {
-            // No operation takes a second; a file that ends before its header
-            // said is as long as what played.
+            // No operation takes a second; the position stays within the
+            // length, which may still grow while a long file is counted.
             const auto start = std::chrono::steady_clock::now();
             try {
                 operation();
@@ -86,8 +86,8 @@ TEST(DamagedFiles, RefusedWithAPlainMessageOrPlayedWithinTheirLength)
             }
             EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1)) << what;
             const int now = player.TrackLength(1);
-            EXPECT_TRUE(now >= 0 && now <= length && player.Position() >= 0 && player.Position() <= now)
-                << what << ": " << player.Position() << " of " << now << " after " << length;
+            EXPECT_TRUE(now >= 0 && player.Position() >= 0 && player.Position() <= now)
+                << what << ": " << player.Position() << " of " << now;
         }
         // A read that fails part-way is reported, naming the file.
         for (const std::string& message : shown)

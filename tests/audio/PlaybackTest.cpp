@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "AudioTestUtil.h"
+#include "DamagedFiles.h"
 
 // Plays from frame `from` to the end into a fresh speaker file `out`: after
 // the device's leading silence it holds exactly `file` from that frame on,
@@ -74,4 +75,36 @@ TEST(Playback, OutputIsExactlyTheFileSamplesAndTheFileStaysAsItWas)
         EXPECT_EQ(ReadBytes(file), bytes);
         EXPECT_EQ(fs::last_write_time(file), past);
     }
+}
+
+// A FLAC file whose header does not give its length opens without waiting
+// for it to be counted. Its length grows as the count goes on, the engine
+// says so through its notifier, and playing it meanwhile gives every frame
+// once, in order, to the very end.
+TEST(Playback, ALengthCountedInTheBackgroundGrowsWhileTheFilePlays)
+{
+    ScratchDir dir;
+    const fs::path good = dir / "good.flac", untold = dir / "untold.flac";
+    constexpr int kRate = 8000, kFrames = kRate * 120;
+    WriteSound(good, SF_FORMAT_FLAC | SF_FORMAT_PCM_16, kRate, 1, Tone(kFrames, 1, kRate));
+    ASSERT_TRUE(WriteBytes(untold, damaged::FlacTotalZero(ReadBytes(good))));
+    SF_INFO info;
+    const std::string decoded = Decoded(good, 's', info);
+
+    sound::EngineTuning tuning;
+    tuning.countWait = std::chrono::milliseconds(0);
+    SoundEngine engine(tuning);
+    std::atomic<int> told{0};
+    engine.SetNotifier([&] { ++told; });
+    engine.Open(untold);
+    std::vector<std::int64_t> lengths{engine.Length()};
+    for (const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+         engine.Length() == 0 && std::chrono::steady_clock::now() < until;) {
+        EXPECT_EQ(engine.Poll(), "");
+        lengths.push_back(engine.Length());
+    }
+    ExpectPlays(engine, dir / "out.raw", 0, decoded, 's');
+    EXPECT_EQ(engine.Length(), kFrames);
+    EXPECT_GT(told, 0);
+    EXPECT_LT(lengths.front(), kFrames) << "Open waited for the count";
 }
