@@ -1,21 +1,40 @@
-// libFuzzer target: any bytes, saved as a file, opened the way the sound
-// engine opens a sound file (the length counted by decoding when the header
-// cannot be believed), read to the end, moved to the end and back, to a few
-// positions in between and past the end, and read there. Opening may fail
-// with an Exception; nothing may crash, hang, read out of bounds or give a
-// length or a read outside 0..Frames().
+// libFuzzer target: any bytes, saved as a file, go through the sound engine
+// the way the media player control drives it, with SDL's disk driver as an
+// unpaced speaker: Open; Play to the end (waiting a bounded time); To end and
+// Step back (as the transport bar's buttons do) and jumps to a few positions
+// taken from the input, each played briefly; Stop; Close.
+// Opening, and playing a file no device can take, may fail with an
+// Exception. Nothing may crash; the length is never negative, the position
+// never outside 0..length; and every call returns within a bounded time (a
+// call that does not is stopped with SIGABRT, so its stack is the finding).
+#include <SDL.h>
+#include <dlfcn.h>
+#include <pthread.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <csignal>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
-#include <vector>
+#include <thread>
 
 #include "Exception.h"
-#include "SoundFile.h"
+#include "SoundEngine.h"
 
 namespace {
+
+using Clock = std::chrono::steady_clock;
+using sound::SoundEngine;
+
+// The longest any call may take: Play waits at most half a second for its
+// first samples, Stop for two device buffers and the worker.
+constexpr auto kCallLimit = std::chrono::milliseconds(1500);
+// How long one input may play on before it is moved on.
+constexpr auto kPlayLimit = std::chrono::milliseconds(300);
 
 // The scratch file each input is written to, removed when the fuzzer ends.
 struct ScratchFile {
@@ -23,49 +42,150 @@ struct ScratchFile {
     ~ScratchFile() { std::remove(path.c_str()); }
 };
 
-void Check(bool ok) { ok ? void() : std::abort(); }
+void Check(bool ok, const char* what)
+{
+    if (!ok) {
+        std::fprintf(stderr, "check failed: %s\n", what);
+        std::abort();
+    }
+}
+
+// Aborts the fuzzing thread when the call it is in overruns kCallLimit.
+class Watchdog {
+public:
+    Watchdog() : fuzzing_(pthread_self())
+    {
+        std::thread([this] {
+            for (;;) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(50));
+                const std::int64_t due = due_.load();
+                if (due != 0 && Now() > due) {
+                    std::fprintf(stderr, "%s did not return within %lld ms\n", call_.load(),
+                                 static_cast<long long>(kCallLimit.count()));
+                    pthread_kill(fuzzing_, SIGABRT); // its stack shows where it hangs
+                    std::this_thread::sleep_for(std::chrono::seconds(5));
+                    std::abort();
+                }
+            }
+        }).detach();
+    }
+    template <class F>
+    void Call(const char* name, F f)
+    {
+        call_ = name;
+        due_ = Now() + std::chrono::duration_cast<std::chrono::nanoseconds>(kCallLimit).count();
+        try {
+            f();
+        } catch (const Exception&) {
+        }
+        due_ = 0;
+    }
+
+private:
+    static std::int64_t Now()
+    {
+        return std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now().time_since_epoch()).count();
+    }
+    pthread_t fuzzing_;
+    std::atomic<std::int64_t> due_{0};
+    std::atomic<const char*> call_{""};
+};
+
+// Some positions from the input's bytes, so that the fuzzer can steer them.
+class Positions {
+public:
+    Positions(const std::uint8_t* data, std::size_t size)
+    {
+        for (std::size_t i = 0; i < size; ++i)
+            state_ = (state_ ^ data[i]) * 1099511628211u; // FNV-1a
+    }
+    // Mostly within 0..length, sometimes at or past its ends.
+    std::int64_t Next(std::int64_t length)
+    {
+        state_ ^= state_ << 13, state_ ^= state_ >> 7, state_ ^= state_ << 17;
+        switch (state_ % 8) {
+        case 0: return length;
+        case 1: return length + 1 + static_cast<std::int64_t>(state_ >> 40);
+        case 2: return -1;
+        default: return length > 0 ? static_cast<std::int64_t>((state_ >> 8) % static_cast<std::uint64_t>(length)) : 0;
+        }
+    }
+
+private:
+    std::uint64_t state_ = 14695981039346656037u;
+};
 
 } // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***)
+{
+    // The disk driver as speaker and microphone, unpaced: faster than real time.
+    setenv("SDL_AUDIODRIVER", "disk", 1);
+    setenv("SDL_DISKAUDIOFILE", "/dev/null", 1);
+    setenv("SDL_DISKAUDIOFILEIN", "/dev/null", 1);
+    setenv("SDL_DISKAUDIODELAY", "0", 1);
+    // The disk driver warns on every open that it is no sound card.
+    if (void* sdl = dlopen("libSDL2-2.0.so.0", RTLD_NOW))
+        if (auto setOutput = reinterpret_cast<decltype(&SDL_LogSetOutputFunction)>(dlsym(sdl, "SDL_LogSetOutputFunction")))
+            setOutput([](void*, int, SDL_LogPriority, const char*) {}, nullptr);
+    return 0;
+}
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
     static const ScratchFile scratch;
-    const std::string& path = scratch.path;
-    FILE* f = std::fopen(path.c_str(), "wb");
+    static Watchdog watchdog;
+    // One engine for the whole run, so that SDL is set up once; it is never
+    // destroyed, so nothing is left to tear down while the fuzzer exits.
+    static SoundEngine& engine = *new SoundEngine;
+
+    FILE* f = std::fopen(scratch.path.c_str(), "wb");
     if (!f || (std::fwrite(data, 1, size, f), std::fclose(f)) != 0)
         return 0;
-    try {
-        sound::SoundFile file = sound::SoundFile::OpenRead(path);
-        if (!file.LengthTrusted())
-            file.AcceptCountedFrames(file.CountFrames());
-        const std::int64_t frames = file.Frames();
-        Check(frames >= 0);
-        const sound::SampleKind kind = sound::KindOf(file.format().sfFormat);
-        const int channels = file.format().channels;
-        constexpr std::int64_t kBlock = 1024;
-        std::vector<std::uint8_t> buffer(std::size_t(kBlock) * std::size_t(channels) * sound::BytesPerSample(kind));
-        const auto read = [&] {
-            const std::int64_t got = file.Read(kind, buffer.data(), kBlock);
-            Check(got >= 0 && got <= kBlock);
-            return got;
-        };
-        // To the end: never past the length, and a read that keeps giving
-        // nothing before it ends in a failure rather than for ever.
-        std::int64_t total = 0;
-        for (int tries = 0; total < frames && tries < 8;) {
-            const std::int64_t got = read();
-            total += got;
-            tries = got > 0 ? 0 : tries + 1;
-            if (file.Failed())
-                break;
+
+    // What the control shows must hold at any time.
+    const auto checkView = [&] {
+        const std::int64_t position = engine.Position(), length = engine.Length();
+        Check(length >= 0, "length >= 0");
+        Check(position >= 0 && position <= length, "0 <= position <= length");
+    };
+    const auto call = [&](const char* name, auto f) {
+        watchdog.Call(name, f);
+        checkView();
+    };
+    // Lets it play until the engine has news (the end, a failure) or for
+    // `limit`, watching the position as the control's timer does.
+    const auto playFor = [&](Clock::duration limit) {
+        for (const auto until = Clock::now() + limit;
+             engine.GetState() == SoundEngine::State::Playing && !engine.Pending() && Clock::now() < until;) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            checkView();
         }
-        Check(total <= frames);
-        Check(!file.Seek(frames + 1) && !file.Seek(-1) && !file.Seek(INT64_MAX));
-        for (std::int64_t at : {frames, frames > 0 ? frames - 1 : 0, std::int64_t(0), frames / 2, frames / 3, frames - frames / 5}) {
-            if (file.Seek(at))
-                read();
+    };
+
+    bool opened = false;
+    call("Open", [&] {
+        engine.Open(scratch.path);
+        opened = true;
+    });
+    if (opened) {
+        // Closing an SDL device takes two of its buffers (some 200 ms), so the
+        // device is opened once: the news that playback ended is handled only
+        // after Stop, and the moves after the end go on playing from where
+        // they land, as when the user clicks before the news is handled.
+        Positions positions(data, size);
+        call("Play", [&] { engine.Play(); });
+        playFor(kPlayLimit);
+        call("To end", [&] { engine.Seek(engine.Length()); });
+        call("Step back", [&] { engine.Seek(std::max<std::int64_t>(engine.Position() - engine.SampleRate(), 0)); });
+        playFor(std::chrono::milliseconds(2));
+        for (int i = 0; i < 3; ++i) {
+            call("Seek", [&] { engine.Seek(positions.Next(engine.Length())); });
+            playFor(std::chrono::milliseconds(2));
         }
-    } catch (const Exception&) {
+        call("Stop", [&] { engine.Stop(); });
+        call("Poll", [&] { engine.Poll(); });
     }
+    call("Close", [&] { engine.Close(); });
     return 0;
 }
