@@ -71,20 +71,11 @@ tone() {
 }
 ref_rms=$(measure "$work/tone1000.wav" | awk '{print $2}')
 
-exec 3< <(Xvfb -displayfd 1 -screen 0 1280x1024x24 -nolisten tcp 2>/dev/null)
-xvfb_pid=$!
-read -r -t 10 display <&3 || { echo "FAIL: Xvfb did not start"; exit 1; }
-export DISPLAY=":$display" SDL_AUDIODRIVER=pulseaudio
-unset QT_QPA_PLATFORM
-
+. "$(dirname "$0")/window.sh"
+start_x_server || { echo "FAIL: no X server"; exit 1; }
+export SDL_AUDIODRIVER=pulseaudio
 cp "$template" "$work/app/test1.wav"
-(cd "$work/app" && exec "$recorder") &
-pid=$!
-timeout 10 xdotool search --sync --onlyvisible --name '^Form1$' >/dev/null 2>&1 ||
-  { echo "FAIL: the window did not show"; exit 1; }
-sleep 0.5
-click() { xdotool mousemove $((212 + $1)) $((146 + 472 + 20)) click 1; } # a button at client x
-record=$((208 + 44)) stop=$((424 + 44)) play=$((528 + 44)) open=$((96 + 44))
+start_recorder "$recorder" "$work/app" || { echo "FAIL: no window"; exit 1; }
 
 # 1. Record about 1.5 s from the microphone, then Stop.
 click $record
@@ -100,12 +91,7 @@ fi
 # 2. Open the 1000 Hz file, Play it, and listen on the speaker's monitor.
 parec -d speaker.monitor --latency-msec=20 --raw --format=s16le --rate=44100 --channels=2 >"$work/monitor.raw" &
 mon_pid=$!
-click $open
-dialog=$(timeout 10 xdotool search --sync --onlyvisible --name '^Open$' 2>/dev/null | head -1)
-[ -n "$dialog" ] || { echo "FAIL: no Open dialog"; exit 1; }
-xdotool windowfocus --sync "$dialog" type --delay 5 "$work/tone1000.wav"
-xdotool key --delay 50 Return
-for _ in $(seq 50); do xdotool search --onlyvisible --name '^Open$' >/dev/null 2>&1 || break; sleep 0.1; done
+choose_file "$work/tone1000.wav" || { echo "FAIL: the file was not chosen"; exit 1; }
 click $play
 sleep 1.5
 kill $mon_pid; wait $mon_pid 2>/dev/null; mon_pid=''

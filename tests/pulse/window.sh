@@ -1,0 +1,47 @@
+# shellcheck shell=bash disable=SC2034  # the names below are used by the scripts that source this
+# Sourced by the scripts that click through the real program's window.
+#   start_x_server          starts a private Xvfb, exports DISPLAY, sets xvfb_pid
+#   start_recorder BIN DIR  starts the program in DIR and waits for its window; sets pid
+#   click X                 clicks the button at client x X; the buttons'
+#                           positions are $open $record $stop $play $quit
+#   choose_file PATH        clicks Open and picks PATH in its dialog
+#   message_box [SECONDS]   waits for a message box; prints its window id
+# Each returns 1, saying why, when it cannot do its part.
+open=$((96 + 44)) record=$((208 + 44)) stop=$((424 + 44)) play=$((528 + 44)) quit=$((640 + 48))
+
+start_x_server() {
+  # -noreset: a program started just after the last one ended would
+  # otherwise find the server resetting, and no display.
+  exec 3< <(Xvfb -displayfd 1 -noreset -screen 0 1280x1024x24 -nolisten tcp 2>/dev/null)
+  xvfb_pid=$!
+  local display
+  read -r -t 10 display <&3 || { echo "Xvfb did not start"; return 1; }
+  export DISPLAY=":$display"
+  unset QT_QPA_PLATFORM
+}
+
+start_recorder() {
+  (cd "$2" && exec "$1") &
+  pid=$!
+  timeout 10 xdotool search --sync --onlyvisible --pid "$pid" --name '^Form1$' >/dev/null 2>&1 ||
+    { echo "the window did not show"; return 1; }
+  sleep 0.5
+}
+
+click() { xdotool mousemove $((212 + $1)) $((146 + 472 + 20)) click 1; }
+
+choose_file() {
+  local dialog
+  click $open
+  dialog=$(timeout 10 xdotool search --sync --onlyvisible --name '^Open$' 2>/dev/null | head -1)
+  [ -n "$dialog" ] || { echo "no Open dialog"; return 1; }
+  xdotool windowfocus --sync "$dialog" type --delay 5 "$1"
+  xdotool key --delay 50 Return
+  for _ in $(seq 50); do xdotool search --onlyvisible --name '^Open$' >/dev/null 2>&1 || return 0; sleep 0.1; done
+  echo "the Open dialog did not close"
+  return 1
+}
+
+message_box() {
+  timeout "${1:-5}" xdotool search --sync --onlyvisible --name '^Recorder$' 2>/dev/null | head -1
+}
