@@ -341,6 +341,12 @@ void TApplication::Initialize()
         static char name[] = "recorder";
         static char* argv[] = {name, nullptr};
         const DisplayStartup held;
+        // On X, shared memory makes every repaint wait for the server before
+        // it starts and wake the program again when the server is done. The
+        // window's repaints are small (the position, the scroll bar), so
+        // sending their pixels costs less. The user's own setting wins.
+        if (!qEnvironmentVariableIsSet("QT_XCB_NO_MITSHM"))
+            qputenv("QT_XCB_NO_MITSHM", "1");
         ownQt_ = std::make_unique<QApplication>(argc, argv);
     }
     QApplication::setQuitOnLastWindowClosed(false);

@@ -11,6 +11,8 @@
 #include <QStyle>
 #include <QStyleOptionSlider>
 
+#include <tuple>
+
 #include "Exception.h"
 
 using formstream::Property;
@@ -194,14 +196,23 @@ protected:
     // the thumb shows that the keys move it.
     void paintEvent(QPaintEvent* e) override
     {
-        paintedThumb_ = Thumb();
-        QScrollBar::paintEvent(e);
+        QStyleOptionSlider option;
+        initStyleOption(&option);
+        option.subControls = QStyle::SC_All;
+        paintedThumb_ = style()->subControlRect(QStyle::CC_ScrollBar, &option, QStyle::SC_ScrollBarSlider, this);
+        // Under the mouse or pressed, parts of the bar light up: the scroll
+        // bar draws itself then.
+        const bool lit = underMouse() || pressed_;
+        if (lit)
+            QScrollBar::paintEvent(e);
+        QPainter p(this);
+        if (!lit)
+            PaintCached(p, option);
         if (!hasFocus())
             return;
         QRect mark = paintedThumb_;
         if (mark.width() < 8 || mark.height() < 8)
             mark = rect();
-        QPainter p(this);
         p.setPen(QPen(palette().color(QPalette::ButtonText), 1, Qt::DotLine));
         p.setBrush(Qt::NoBrush);
         p.drawRect(QRectF(mark.adjusted(2, 2, -3, -3)));
@@ -209,10 +220,12 @@ protected:
     void mousePressEvent(QMouseEvent* e) override
     {
         actedSincePress_ = false;
+        pressed_ = true;
         QScrollBar::mousePressEvent(e);
     }
     void mouseReleaseEvent(QMouseEvent* e) override
     {
+        pressed_ = false;
         QScrollBar::mouseReleaseEvent(e);
         if (actedSincePress_)
             Notify(scEndScroll);
@@ -266,9 +279,56 @@ private:
         return style()->subControlRect(QStyle::CC_ScrollBar, &option, QStyle::SC_ScrollBarSlider, this);
     }
 
+    // While sound plays the thumb moves along a bar that otherwise stays as
+    // it is, and the style's gradients, arrows and grip lines cost far more
+    // than copying them: the groove, the thumb and the arrows are drawn once
+    // for each look and size, then copied into place.
+    void PaintCached(QPainter& p, const QStyleOptionSlider& option)
+    {
+        const QStyle::SubControls shown = option.subControls;
+        const std::tuple look{size(), paintedThumb_.size(), int(option.state), int(option.activeSubControls),
+                              palette().cacheKey(), devicePixelRatio()};
+        if (look != cachedLook_) {
+            cachedLook_ = look;
+            // In the style's order: the groove, the thumb, then the arrows,
+            // whose edges overlap the thumb's outline at either end.
+            constexpr QStyle::SubControls arrows = QStyle::SC_ScrollBarSubLine | QStyle::SC_ScrollBarAddLine;
+            QStyleOptionSlider part = option;
+            part.subControls = shown & ~(QStyle::SC_ScrollBarSlider | arrows);
+            cachedBar_ = Render(part, rect());
+            part.subControls = shown & QStyle::SC_ScrollBarSlider;
+            cachedThumb_ = Render(part, paintedThumb_.adjusted(-kThumbMargin, -kThumbMargin, kThumbMargin, kThumbMargin));
+            part.subControls = shown & arrows;
+            cachedArrows_ = Render(part, rect());
+        }
+        p.drawPixmap(0, 0, cachedBar_);
+        if (!paintedThumb_.isEmpty())
+            p.drawPixmap(paintedThumb_.topLeft() - QPoint(kThumbMargin, kThumbMargin), cachedThumb_);
+        p.drawPixmap(0, 0, cachedArrows_);
+    }
+    // The style draws the thumb's outline just outside the thumb's rectangle.
+    static constexpr int kThumbMargin = 2;
+    // What the style draws of `option` within `area`, on a clear background.
+    QPixmap Render(const QStyleOptionSlider& option, const QRect& area) const
+    {
+        const qreal ratio = devicePixelRatio();
+        QPixmap pixmap(area.size() * ratio);
+        pixmap.setDevicePixelRatio(ratio);
+        pixmap.fill(Qt::transparent);
+        if (area.isEmpty())
+            return pixmap;
+        QPainter painter(&pixmap);
+        painter.translate(-area.topLeft());
+        style()->drawComplexControl(QStyle::CC_ScrollBar, &option, &painter, this);
+        return pixmap;
+    }
+
     TScrollBar* owner_;
     bool actedSincePress_ = false;
+    bool pressed_ = false;
     QRect paintedThumb_;
+    std::tuple<QSize, QSize, int, int, qint64, qreal> cachedLook_;
+    QPixmap cachedBar_, cachedThumb_, cachedArrows_;
 };
 
 TScrollBar::TScrollBar(TComponent* Owner) : TControl(Owner, nullptr)

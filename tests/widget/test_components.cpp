@@ -91,6 +91,35 @@ private slots:
         QCOMPARE(bar.Min(), 0);
     }
 
+    // The bar is drawn from cached pictures of itself and of its thumb; it
+    // must look exactly as the style draws a scroll bar, wherever the thumb
+    // is and after its size, range or state changed.
+    void scrollBarLooksAsTheStyleDrawsIt()
+    {
+        TScrollBar bar(nullptr);
+        QScrollBar plain(Qt::Horizontal);
+        plain.setPageStep(1);
+        const auto same = [&](const char* what) {
+            plain.resize(bar.Widget()->size());
+            plain.setRange(bar.Min(), bar.Max());
+            plain.setValue(bar.Position());
+            plain.setEnabled(bar.Widget()->isEnabled());
+            QVERIFY2(bar.Widget()->grab().toImage() == plain.grab().toImage(), what);
+        };
+        bar.Widget()->resize(305, 25);
+        for (int at : {0, 1, 37, 50, 99, 100}) {
+            bar.SetPosition(at);
+            same(QByteArray::number(at));
+        }
+        bar.Widget()->resize(120, 17);
+        same("resized");
+        bar.SetMax(100000);
+        bar.SetPosition(65432);
+        same("longer range");
+        bar.Widget()->setEnabled(false);
+        same("disabled");
+    }
+
     void scrollNotificationsOncePerActionWithCode()
     {
         TProbeForm form("FORM_GOOD");
