@@ -18,7 +18,7 @@ test=(
   xvfb xauth xdotool x11-apps x11-utils imagemagick openbox wmctrl
   sox libsox-fmt-all
   clang
-  pulseaudio
+  pulseaudio libasound2-plugins   # a sound server for the real-server tests; ALSA's way to it
   dpkg-dev lintian desktop-file-utils appstream man-db groff-base
 )
 case $purpose in

@@ -35,6 +35,8 @@ struct SdlLibrary {
     decltype(&SDL_LockAudioDevice) LockAudioDevice = nullptr;
     decltype(&SDL_UnlockAudioDevice) UnlockAudioDevice = nullptr;
     decltype(&SDL_GetCurrentAudioDriver) GetCurrentAudioDriver = nullptr;
+    decltype(&SDL_GetNumAudioDrivers) GetNumAudioDrivers = nullptr;
+    decltype(&SDL_GetAudioDriver) GetAudioDriver = nullptr;
     QString error;
 };
 
@@ -56,31 +58,53 @@ const SdlLibrary& Sdl()
         resolve(api.LockAudioDevice, "SDL_LockAudioDevice");
         resolve(api.UnlockAudioDevice, "SDL_UnlockAudioDevice");
         resolve(api.GetCurrentAudioDriver, "SDL_GetCurrentAudioDriver");
+        resolve(api.GetNumAudioDrivers, "SDL_GetNumAudioDrivers");
+        resolve(api.GetAudioDriver, "SDL_GetAudioDriver");
         api.error = QString::fromStdString(library.Failure());
         return api;
     }();
     return sdl;
 }
 
-// Whether initialising SDL's audio is safe here. SDL 2.26's PulseAudio code
-// crashes during initialisation when the server has no default output or no
-// default input (it copies the missing default's name), which would end the
-// program. So the first initialisation is tried in a child process first;
-// empty when it went well, otherwise what went wrong.
-std::string ProbeInit(const SdlLibrary& sdl)
+// Tries the first initialisation of SDL's audio in a child process. SDL
+// 2.26's PulseAudio code crashes during initialisation when the server has no
+// default output or no default input (it copies the missing default's name),
+// which would end the program.
+fs::Outcome ProbeInit(const SdlLibrary& sdl)
 {
-    const fs::Outcome outcome = fs::RunApart(
+    return fs::RunApart(
         [&] {
             sdl.SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
             return sdl.InitSubSystem(SDL_INIT_AUDIO) == 0 ? 0 : 1;
         },
         std::chrono::seconds(5));
+}
+
+// Whether initialising SDL's audio is safe here: empty when it is, otherwise
+// what went wrong. When SDL's own choice of driver crashed or hung, the
+// other drivers are tried in SDL's order (ALSA's default device, for one,
+// leads to the same sound server by another way) and the first that starts
+// is kept; a driver the user chose is left alone.
+std::string InitSafely(const SdlLibrary& sdl)
+{
+    const fs::Outcome outcome = ProbeInit(sdl);
+    if (outcome != fs::Outcome::Crashed && outcome != fs::Outcome::Hung)
+        return {}; // a plain failure is reported by the real initialisation
+    if (!qEnvironmentVariableIsSet(SDL_HINT_AUDIODRIVER)) {
+        for (int i = 0, n = sdl.GetNumAudioDrivers(); i < n; ++i) {
+            const std::string name = sdl.GetAudioDriver(i) ? sdl.GetAudioDriver(i) : "";
+            if (name.empty() || name == "disk" || name == "dummy")
+                continue;
+            sdl.SetHint(SDL_HINT_AUDIODRIVER, name.c_str());
+            if (ProbeInit(sdl) == fs::Outcome::Done)
+                return {};
+        }
+        sdl.SetHint(SDL_HINT_AUDIODRIVER, nullptr);
+    }
     if (outcome == fs::Outcome::Hung)
         return "the sound system does not answer";
-    if (outcome == fs::Outcome::Crashed)
-        return "the sound system fails when asked for its devices (the sound server may have no output or no "
-               "input at all)";
-    return {}; // a plain failure is reported by the real initialisation
+    return "the sound system fails when asked for its devices (the sound server may have no output or no "
+           "input at all)";
 }
 
 // SDL's audio is initialised once, on the GUI thread, the first time a device
@@ -97,7 +121,7 @@ void InitAudio(AudioDevice::Direction direction)
     // How the sound server lists the program (e.g. in a volume control).
     sdl.SetHint(SDL_HINT_APP_NAME, "Recorder");
     sdl.SetHint(SDL_HINT_AUDIO_DEVICE_APP_NAME, "Recorder");
-    const std::string unsafe = ProbeInit(sdl);
+    const std::string unsafe = InitSafely(sdl);
     if (!unsafe.empty())
         throw Exception(AnsiString(Missing(direction)) + unsafe);
     if (sdl.InitSubSystem(SDL_INIT_AUDIO) != 0)
