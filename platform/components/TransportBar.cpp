@@ -28,13 +28,11 @@ const char* const kButtonNames[TransportBar::ButtonCount] = {
 // How far the step buttons move, in milliseconds.
 constexpr int kStepMs = 1000;
 
-// The level meter: its height at the bar's bottom, the range it shows, how
-// long a peak is held, and how often it is read while playing (while
-// recording, the control says when the input's level moves).
+// The level meter: its height at the bar's bottom, the range it shows and
+// how long a peak is held. It is read when the control says the level moved.
 constexpr int kMeterHeight = 4;
 constexpr double kMeterFloorDb = -60;
 constexpr int kHoldMs = 1000;
-constexpr int kPlayingMeterMs = 50;
 // Where the meter turns from green to yellow, and from yellow to red.
 constexpr double kWarnDb = -12;
 constexpr double kHotDb = -3;
@@ -52,14 +50,13 @@ QString FormatDuration(int ms)
 }
 
 TransportBar::TransportBar(TMediaPlayer& player)
-    : player_(player), levelSource_([this] { return player_.PeakLevel(); })
+    : player_(player)
 {
     // Before anything asks for the bar's accessible interface: the first
     // answer is kept.
     InstallTransportBarAccessibility();
     setFocusPolicy(Qt::StrongFocus);
     setAccessibleName("Transport");
-    connect(&meterTimer_, &QTimer::timeout, this, [this] { MeterTick(); });
     holdTimer_.setSingleShot(true);
     connect(&holdTimer_, &QTimer::timeout, this, [this] { MeterTick(); });
 }
@@ -91,11 +88,6 @@ int TransportBar::ButtonAt(const QPoint& p) const
             return i;
     }
     return -1;
-}
-
-void TransportBar::SetLevelSource(std::function<double()> source)
-{
-    levelSource_ = std::move(source);
 }
 
 bool TransportBar::ButtonEnabled(int button) const
@@ -138,18 +130,14 @@ void TransportBar::Refresh()
     AnnounceButtonStates(this, mask ^ std::exchange(announced_, mask));
 
     const TMPModes mode = player_.Mode();
-    if (mode == mpRecording) {
-        // The control refreshes the bar when the input's level moves: the
-        // meter follows then, and a timer only lets a held peak fall.
-        meterTimer_.stop();
+    if (mode == mpRecording || mode == mpPlaying) {
+        // The control refreshes the bar when the level of what is heard
+        // moves: the meter follows then, and a timer only lets a held peak
+        // fall.
         MeterTick();
         if (holdPx_ > levelPx_ && !holdTimer_.isActive())
             holdTimer_.start(kHoldMs);
-    } else if (mode == mpPlaying) {
-        if (!meterTimer_.isActive())
-            meterTimer_.start(kPlayingMeterMs);
     } else {
-        meterTimer_.stop();
         holdTimer_.stop();
         SetMeter(0, 0);
     }
@@ -168,7 +156,7 @@ int TransportBar::MeterPixels(double level) const
 
 void TransportBar::MeterTick()
 {
-    const int level = MeterPixels(levelSource_ ? levelSource_() : 0.0);
+    const int level = MeterPixels(player_.PeakLevel());
     int hold = holdPx_;
     if (level >= hold || !holdAge_.isValid() || holdAge_.elapsed() >= kHoldMs) {
         hold = level;

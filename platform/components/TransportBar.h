@@ -14,7 +14,6 @@
 #include <QTimer>
 #include <QWidget>
 
-#include <functional>
 
 class TMediaPlayer;
 
@@ -50,8 +49,6 @@ public:
     int MarkedButton() const { return marked_; }
     // The strip the level meter is drawn in.
     QRect MeterRect() const;
-    // Where the meter reads the peak level (0..1): the control's by default.
-    void SetLevelSource(std::function<double()> source);
 
 protected:
     void paintEvent(QPaintEvent* e) override;
@@ -75,9 +72,7 @@ private:
     int down_ = -1;
     unsigned painted_ = 0;   // the enabled buttons as last painted
     unsigned announced_ = 0; // the enabled buttons as last told to assistive technologies
-    QTimer meterTimer_; // reads the level while playing
-    QTimer holdTimer_;  // lets a held peak fall while recording
-    std::function<double()> levelSource_;
+    QTimer holdTimer_;  // lets a held peak fall
     int levelPx_ = 0, holdPx_ = 0; // the meter's reading as drawn, in pixels from its left
     QElapsedTimer holdAge_;
 };

@@ -2,6 +2,8 @@
 // worker measures each chunk it moves between a file and the ring (never the
 // audio callback), and keeps the peaks of the last chunks with the content
 // frame each starts at; the GUI thread looks up the chunk now being heard.
+// The caller is told when the level moves by a decibel, so that a meter
+// needs no timer of its own.
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
@@ -43,18 +45,26 @@ void SoundEngine::NoteLevel(std::int64_t frame, const void* data, std::int64_t f
     levels_[slot].frame.store(frame, std::memory_order_relaxed);
     levels_[slot].peak.store(static_cast<float>(peak), std::memory_order_relaxed);
     levelsWritten_.fetch_add(1, std::memory_order_release);
+    // While recording, the newest chunk is the one being heard.
+    if (capturing_)
+        TellLevel(peak);
+}
 
-    // While recording, the caller hears when the level moves by a decibel,
-    // so that a meter needs no timer of its own.
-    if (capturing_) {
-        const int bucket = peak > 0 ? std::clamp(static_cast<int>(std::lround(20 * std::log10(peak))), -61, 0) : -61;
-        if (bucket != levelBucket_) {
-            levelBucket_ = bucket;
-            std::lock_guard lock(mutex_);
-            levelMoved_ = true;
-            NotifyLocked();
-        }
-    }
+void SoundEngine::NotePlayedLevel()
+{
+    // Right after a callback: the chunk that holds the frames it took.
+    TellLevel(LevelAt(stampBase_.load(std::memory_order_relaxed)));
+}
+
+void SoundEngine::TellLevel(double peak)
+{
+    const int bucket = peak > 0 ? std::clamp(static_cast<int>(std::lround(20 * std::log10(peak))), -61, 0) : -61;
+    if (bucket == levelBucket_)
+        return;
+    levelBucket_ = bucket;
+    std::lock_guard lock(mutex_);
+    levelMoved_ = true;
+    NotifyLocked();
 }
 
 double SoundEngine::PeakLevel() const
@@ -63,7 +73,11 @@ double SoundEngine::PeakLevel() const
         return 0;
     // While recording the newest chunk is the one nearest the position; while
     // playing, the chunk that holds the frame being heard.
-    const std::int64_t position = Position();
+    return LevelAt(Position());
+}
+
+double SoundEngine::LevelAt(std::int64_t position) const
+{
     const std::uint32_t written = levelsWritten_.load(std::memory_order_acquire);
     const std::uint32_t count = std::min<std::uint32_t>(written, kLevelSlots);
     double best = 0;

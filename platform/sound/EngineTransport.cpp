@@ -238,6 +238,8 @@ void SoundEngine::WorkerMain()
             worked = WorkerRecordStep();
         if (worked)
             continue;
+        if (mode == Mode::Play)
+            NotePlayedLevel(); // the ring is full again: a callback has just taken sound
         if (mode == Mode::Idle)
             wake_.acquire();
         else if (!wake_.try_acquire_for(kDeviceCheck))

@@ -102,8 +102,8 @@ public:
     // Ends a playback that reached its end and a recording or playback that
     // failed. Returns a message for the user once, or an empty string.
     std::string Poll();
-    // Whether Poll() has something to do (while recording, also when the
-    // input's level has moved).
+    // Whether Poll() has something to do (also when the level of what is
+    // played or recorded has moved).
     bool Pending() const;
     // The peak (0 to 1) of the sound now being played or recorded, measured
     // over about a device buffer; 0 when stopped.
@@ -129,6 +129,12 @@ private:
     // `prefix` of them from the source; -1 on failure.
     std::int64_t ReadContent(std::int64_t pos, std::int64_t prefix, void* data, std::int64_t frames, std::string& error);
     void NoteLevel(std::int64_t frame, const void* data, std::int64_t frames);
+    // Worker: tells the caller when the level of what is heard moved by a
+    // decibel.
+    void NotePlayedLevel();
+    void TellLevel(double peak);
+    // The peak of the newest chunk measured that starts at or before `frame`.
+    double LevelAt(std::int64_t frame) const;
     void NotifyLocked();
     bool PublishGap();
 
@@ -235,7 +241,7 @@ private:
     static constexpr std::uint32_t kLevelSlots = 32;
     Level levels_[kLevelSlots];
     std::atomic<std::uint32_t> levelsWritten_{0};
-    int levelBucket_ = 0;      // worker: the recording's level in whole dB, as last told
+    int levelBucket_ = 0;      // worker: the level in whole dB, as last told
     bool levelMoved_ = false;  // guarded by mutex_: told, and not yet polled
     // Worker: what was lost, for the message after Stop.
     std::int64_t lostFrames_ = 0, firstLostAt_ = -1;
