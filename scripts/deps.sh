@@ -8,7 +8,7 @@ set -euo pipefail
 purpose=${1:-}
 run=(
   cmake g++ make pkg-config
-  qt6-base-dev libsdl2-dev libsndfile1-dev
+  qt6-base-dev libsdl2-dev libsndfile1-dev libfontconfig-dev
   librsvg2-bin            # draws the PNG icons from the SVG at build time
   fonts-dejavu-core
   qt6-wayland             # so the window opens on a Wayland-only desktop

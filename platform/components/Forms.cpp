@@ -15,6 +15,9 @@
 #include <filesystem>
 #include <map>
 #include <mutex>
+#include <thread>
+
+#include <fontconfig/fontconfig.h>
 
 #include "Dialogs.h"
 #include "ExtCtrls.h"
@@ -347,6 +350,10 @@ void TApplication::Initialize()
         // sending their pixels costs less. The user's own setting wins.
         if (!qEnvironmentVariableIsSet("QT_XCB_NO_MITSHM"))
             qputenv("QT_XCB_NO_MITSHM", "1");
+        // Reading the font configuration is a third of the start-up, and the
+        // toolkit does it when the form first measures a text. Done on another
+        // core while the toolkit connects to the display, it is ready by then.
+        const std::jthread fonts([] { FcInit(); });
         ownQt_ = std::make_unique<QApplication>(argc, argv);
     }
     QApplication::setQuitOnLastWindowClosed(false);
