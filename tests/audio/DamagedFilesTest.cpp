@@ -11,6 +11,7 @@
 #include "DamagedFiles.h"
 #include "Forms.h"
 #include "MPlayer.h"
+#include "TransportBar.h"
 
 namespace {
 
@@ -70,12 +71,22 @@ TEST(DamagedFiles, RefusedWithAPlainMessageOrPlayedWithinTheirLength)
         setenv("SDL_DISKAUDIOFILE", "/dev/null", 1);
         shown.clear();
         const auto seek = [&](int to) { return [&player, to] { player.SetPosition(to); }; };
+        auto* bar = static_cast<TransportBar*>(player.Widget());
+        const auto press = [bar](int button) { return [bar, button] { bar->Press(button); }; };
         const std::pair<const char*, std::function<void()>> operations[] = {
             {"play", [&] { player.Play(); }}, {"seek to the end", seek(length)},
             {"step back", seek(std::max(0, length - 500))}, {"play again", [&] { player.Play(); }},
             {"seek", seek(length / 3)}, {"poll", [] { QTest::qWait(5); }}, {"seek", seek(length * 4 / 5)},
             {"poll", [] { QTest::qWait(5); }}, {"seek", seek(0)}, {"poll", [] { QTest::qWait(5); }},
-            {"stop", [&] { player.Stop(); }}, {"close", [&] { player.Close(); }}};
+            {"stop", [&] { player.Stop(); }},
+            // Every button of the transport bar, as a user would try them.
+            {"bar: play", press(TransportBar::btPlay)}, {"bar: pause", press(TransportBar::btPause)},
+            {"bar: to end", press(TransportBar::btToEnd)}, {"bar: step back", press(TransportBar::btBack)},
+            {"bar: play", press(TransportBar::btPlay)}, {"bar: step", press(TransportBar::btStep)},
+            {"bar: to start", press(TransportBar::btToStart)}, {"bar: stop", press(TransportBar::btStop)},
+            {"bar: record", press(TransportBar::btRecord)}, {"poll", [] { QTest::qWait(5); }},
+            {"bar: stop", press(TransportBar::btStop)}, {"bar: eject", press(TransportBar::btEject)},
+            {"close", [&] { player.Close(); }}};
         for (const auto& [what, operation] : operations) {
             // No operation takes a second; the position stays within the
             // length, which may still grow while a long file is counted.
