@@ -46,7 +46,7 @@ void SoundEngine::EnsureWorker()
         worker_ = std::thread(&SoundEngine::WorkerMain, this);
 }
 
-// The device is open and paused, the ring is ready.
+// The ring is ready; for recording, the device is open and paused.
 void SoundEngine::StartDevice(Mode mode)
 {
     EnsureWorker();

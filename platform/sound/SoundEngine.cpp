@@ -212,8 +212,7 @@ void SoundEngine::Play()
         return; // at the end: nothing to play
 
     CheckDeviceFormat("play");
-    const int bufferFrames = DeviceBufferFrames(format_.rate);
-    device_.Open(AudioDevice::Direction::Output, format_.rate, format_.channels, kind_, bufferFrames, this);
+    const int bufferFrames = tuning_.playBufferFrames > 0 ? tuning_.playBufferFrames : DeviceBufferFrames(format_.rate);
     ring_.Reset(static_cast<std::size_t>(std::max(format_.rate, 4 * bufferFrames)), frameBytes_);
     chunkFrames_ = bufferFrames;
     {
@@ -226,11 +225,20 @@ void SoundEngine::Play()
     StampPosition(start, 0);
     StartDevice(Mode::Play);
     {
-        // Start the device with sound ready, so that it starts without a gap.
+        // The sound is read before the device opens: an open device that
+        // waits, paused, sends silence ahead of the sound (a whole buffer of
+        // it to a sound server), which would be heard as a late start.
         std::unique_lock lock(mutex_);
         const auto prefill = static_cast<std::size_t>(std::min<std::int64_t>(2 * bufferFrames, playEnd_ - start));
         progressed_.wait_for(lock, kPrefillWait, [&] { return ring_.Readable() >= prefill || readEnded_; });
     }
+    try {
+        device_.Open(AudioDevice::Direction::Output, format_.rate, format_.channels, kind_, bufferFrames, this);
+    } catch (...) {
+        StopDevice();
+        throw;
+    }
+    waitForRoom_ = device_.IsUnpaced();
     state_ = State::Playing;
     device_.Start();
 }

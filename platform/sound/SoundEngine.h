@@ -51,6 +51,8 @@ struct EngineTuning {
     // Open waits this long for the length of a file whose header cannot tell
     // it to be counted; a longer count goes on in the background.
     std::chrono::milliseconds countWait{100};
+    // Frames per device buffer while playing; 0 for about 100 ms.
+    int playBufferFrames = 0;
 };
 
 class SoundEngine : private AudioClient {
