@@ -118,18 +118,21 @@ bool SameShape(const QString& a, const QString& b)
     return true;
 }
 
-// Whether all ten digits of the label's font have one width.
-bool TabularDigits(const QWidget* label)
-{
-    const QFontMetrics metrics = label->fontMetrics();
-    const int width = metrics.horizontalAdvance(QLatin1Char('0'));
-    for (char d = '1'; d <= '9'; ++d)
-        if (metrics.horizontalAdvance(QLatin1Char(d)) != width)
-            return false;
-    return true;
-}
-
 } // namespace
+
+bool TLabel::TabularDigits()
+{
+    if (digitsMeasured_ && widget_->font() == digitsFont_)
+        return tabularDigits_;
+    digitsFont_ = widget_->font();
+    digitsMeasured_ = true;
+    const QFontMetrics metrics(digitsFont_);
+    const int width = metrics.horizontalAdvance(QLatin1Char('0'));
+    tabularDigits_ = true;
+    for (char d = '1'; d <= '9'; ++d)
+        tabularDigits_ = tabularDigits_ && metrics.horizontalAdvance(QLatin1Char(d)) == width;
+    return tabularDigits_;
+}
 
 void TLabel::SetText(const AnsiString& caption)
 {
@@ -139,7 +142,7 @@ void TLabel::SetText(const AnsiString& caption)
         return; // nothing to lay out or repaint
     // A number that follows the position keeps its width from tick to tick:
     // then only the text is repainted, with no new layout of the label.
-    const bool sameSize = SameShape(label->text(), text) && TabularDigits(label);
+    const bool sameSize = SameShape(label->text(), text) && TabularDigits();
     label->setText(text);
     if (!sameSize)
         widget_->adjustSize();

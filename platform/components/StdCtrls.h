@@ -1,5 +1,7 @@
 #pragma once
 // Buttons, edit boxes, labels and scroll bars.
+#include <QFont>
+
 #include "Controls.h"
 
 class TButton : public TControl {
@@ -28,6 +30,13 @@ public:
     void SetText(const AnsiString& caption);
     void SetProperty(const formstream::Property& p) override;
     void Loaded(const TFontSpec& parentFont) override;
+
+private:
+    // Whether all ten digits of the label's font have one width, as last
+    // found for the font in `digitsFont_`.
+    bool TabularDigits();
+    QFont digitsFont_;
+    bool digitsMeasured_ = false, tabularDigits_ = false;
 };
 
 // A horizontal scroll bar, range 0..100 and position 0 until set. A position
