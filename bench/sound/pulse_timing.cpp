@@ -39,12 +39,12 @@ class Monitor {
 public:
     Monitor()
     {
-        const pa_sample_spec spec{PA_SAMPLE_S16LE, kRate, 1};
+        const pa_sample_spec format{PA_SAMPLE_S16LE, kRate, 1};
         pa_buffer_attr attr{};
         attr.maxlength = static_cast<std::uint32_t>(-1);
         attr.fragsize = kRate / 200 * 2; // 5 ms
         int error = 0;
-        pa_ = pa_simple_new(nullptr, "pulse_timing", PA_STREAM_RECORD, "speaker.monitor", "monitor", &spec, nullptr,
+        pa_ = pa_simple_new(nullptr, "pulse_timing", PA_STREAM_RECORD, "speaker.monitor", "monitor", &format, nullptr,
                             &attr, &error);
         if (!pa_) {
             std::fprintf(stderr, "pulse_timing: cannot record the monitor: %s\n", pa_strerror(error));
