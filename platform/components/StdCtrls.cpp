@@ -13,6 +13,7 @@
 
 #include <tuple>
 
+#include "DigitLabel.h"
 #include "Exception.h"
 
 using formstream::Property;
@@ -95,9 +96,10 @@ void TEdit::SetProperty(const Property& p)
 
 // ---- TLabel
 
-TLabel::TLabel(TComponent* Owner) : TControl(Owner, new QLabel)
+TLabel::TLabel(TComponent* Owner) : TControl(Owner, new DigitLabel)
 {
     widget_->setFocusPolicy(Qt::NoFocus);
+    Label(widget_)->setTextFormat(Qt::PlainText); // a caption is shown as it is, never as markup
     // It paints its own background (the window's colour), so a new caption
     // repaints the label alone, not the window behind it.
     widget_->setAutoFillBackground(true);
@@ -236,11 +238,17 @@ protected:
     }
     // The position is set twenty times a second during playback, mostly by
     // less than a pixel's worth: the bar is repainted only when its thumb
-    // moves (screen readers still hear of every value).
+    // moves, and then only where the thumb was and is (screen readers still
+    // hear of every value).
     void sliderChange(SliderChange change) override
     {
-        if (change != SliderValueChange || Thumb() != paintedThumb_)
+        if (change != SliderValueChange || underMouse() || pressed_)
             return QScrollBar::sliderChange(change);
+        const QRect thumb = Thumb();
+        if (thumb != paintedThumb_) {
+            const QMargins outline(kThumbMargin, kThumbMargin, kThumbMargin, kThumbMargin);
+            update(QRegion(paintedThumb_ + outline) + (thumb + outline));
+        }
         if (QAccessible::isActive()) {
             QAccessibleValueChangeEvent event(this, value());
             QAccessible::updateAccessibility(&event);

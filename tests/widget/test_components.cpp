@@ -3,6 +3,8 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QLabel>
+#include <QProxyStyle>
+#include <QScreen>
 #include <QScrollBar>
 #include <QtTest>
 
@@ -28,6 +30,18 @@ public:
                      .Method("BarScroll", TScrollEvent([this](TObject*, TScrollCode code, int& pos) {
                                  scrolls.push_back({code, pos});
                              })));
+    }
+};
+
+// The application's style, counting the texts it is asked to draw.
+class TextCountingStyle : public QProxyStyle {
+public:
+    mutable int texts = 0;
+    void drawItemText(QPainter* painter, const QRect& rect, int flags, const QPalette& palette, bool enabled,
+                      const QString& text, QPalette::ColorRole role) const override
+    {
+        ++texts;
+        QProxyStyle::drawItemText(painter, rect, flags, palette, enabled, text, role);
     }
 };
 
@@ -118,6 +132,21 @@ private slots:
         same("longer range");
         bar.Widget()->setEnabled(false);
         same("disabled");
+
+        // On screen, where moving the thumb repaints only its old and new
+        // places, the bar must end up as a whole repaint draws it.
+        bar.Widget()->setEnabled(true);
+        bar.Widget()->resize(305, 25);
+        bar.SetMax(1000);
+        bar.Widget()->move(400, 400); // away from the pointer, which would light it up
+        bar.Widget()->show();
+        QVERIFY(QTest::qWaitForWindowExposed(bar.Widget()));
+        for (int at : {0, 3, 10, 250, 900, 1000, 480}) {
+            bar.SetPosition(at);
+            QCoreApplication::processEvents();
+        }
+        const QImage shown = bar.Widget()->screen()->grabWindow(bar.Widget()->winId()).toImage();
+        QCOMPARE(shown.convertToFormat(QImage::Format_RGB32), bar.Widget()->grab().toImage().convertToFormat(QImage::Format_RGB32));
     }
 
     void scrollNotificationsOncePerActionWithCode()
@@ -150,6 +179,41 @@ private slots:
         auto* widget = static_cast<QLabel*>(label.Widget());
         QVERIFY(widget->width() >= widget->sizeHint().width());
         QCOMPARE(label.GetText(), AnsiString("-2147483648"));
+    }
+
+    // A caption of digits is drawn from pictures of its characters. It must
+    // look exactly as a plain label draws it, in any size and state, and a
+    // new number must not be laid out as text again.
+    void labelDrawsNumbersAsAPlainLabelDoes()
+    {
+        TLabel label(nullptr);
+        QWidget* widget = label.Widget();
+        TextCountingStyle style;
+        widget->setStyle(&style);
+        QLabel plain;
+        plain.setAutoFillBackground(true);
+        const auto same = [&](const char* caption) {
+            label.SetText(caption);
+            plain.setFont(widget->font());
+            plain.setEnabled(widget->isEnabled());
+            plain.setText(caption);
+            plain.resize(widget->size());
+            QVERIFY2(widget->grab().toImage() == plain.grab().toImage(),
+                     qPrintable(caption + QStringLiteral(" at ") + widget->font().toString()));
+        };
+        for (int pixels : {19, 11, 30}) {
+            QFont font = widget->font();
+            font.setPixelSize(pixels);
+            widget->setFont(font);
+            same("0");
+            const int texts = style.texts;
+            for (const char* caption : {"-1", "0123456789", "9876543210-", "-2147483648"})
+                same(caption);
+            QCOMPARE(style.texts, texts);
+            same("Label1");
+        }
+        widget->setEnabled(false);
+        same("-2048");
     }
 
     void badDefinitionsFailConstructionSayingWhatAndWhere()
