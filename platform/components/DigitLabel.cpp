@@ -43,8 +43,8 @@ bool DigitLabel::PaintGlyphs()
         if (Index(c) < 0)
             return false;
     // The palette's colour group follows the window's state; its key does not.
-    const Look look{font().key(),      palette().cacheKey(),  int(palette().currentColorGroup()),
-                    height(),          int(alignment()),      int(foregroundRole()),
+    const Look look{font(),           palette().cacheKey(),  int(palette().currentColorGroup()),
+                    height(),         int(alignment()),      int(foregroundRole()),
                     int(backgroundRole()), style()};
     if (look != preparedLook_) {
         preparedLook_ = look;

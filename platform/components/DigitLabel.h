@@ -1,5 +1,6 @@
 #pragma once
 // A label for a number that changes many times a second.
+#include <QFont>
 #include <QLabel>
 #include <QRawFont>
 
@@ -25,7 +26,7 @@ private:
     void DrawRun(QPainter& painter, const QString& caption, QPointF origin) const;
 
     static constexpr int kChars = 11; // "0123456789-"
-    using Look = std::tuple<QString, qint64, int, int, int, int, int, const void*>;
+    using Look = std::tuple<QFont, qint64, int, int, int, int, int, const void*>;
     Look preparedLook_;
     bool usable_ = false;
     QRawFont rawFont_;
