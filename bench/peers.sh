@@ -1,7 +1,10 @@
 #!/usr/bin/env bash
 # The recorder against the programs a user would otherwise play and record
-# with, all through one private PulseAudio daemon: a null sink "speaker" and
-# a sine source "mic" that the daemon runs at a microphone's pace.
+# with, all through one private PulseAudio daemon: a null sink "speaker", and
+# as the microphone "mic" the monitor of a second null sink that plays a tone.
+# Like a sound card's source, that one hands over sound at the latency its
+# clients ask for. (The daemon's own sine source would not do: its latency is
+# fixed at 2 s, so every recorder would get its sound in 2 s blocks.)
 #   playing a 15 s 44.1 kHz stereo 16-bit WAV: the recorder (its real window
 #     under a private Xvfb: Open, then Play), paplay, sox, aplay -D pulse, mpv;
 #   recording the same format: the recorder (Record, then Stop), parecord,
@@ -16,7 +19,7 @@
 # Usage: peers.sh RECORDER CPU_SPAN [RUNS]   (SPAN=seconds measured, default 5)
 set -u
 recorder=$(realpath "$1") sampler=$(realpath "$2") runs=${3:-3}
-span=${SPAN:-5} settle=1 idle=3
+span=${SPAN:-5} settle=1 rec_settle=3 idle=3
 
 # Packages only this benchmark needs; installed when missing if we can.
 packages=(pulseaudio pulseaudio-utils sox libsox-fmt-pulse alsa-utils libasound2-plugins
@@ -58,7 +61,9 @@ unset QT_QPA_PLATFORM
 . "$(dirname "$0")/../tests/pulse/private_pulse.sh"
 start_private_pulse "$work" <<EOF || skip "no private PulseAudio daemon"
 load-module module-null-sink sink_name=speaker rate=44100 channels=2
-load-module module-sine-source source_name=mic rate=44100 frequency=440
+load-module module-null-sink sink_name=room rate=44100 channels=2
+load-module module-sine sink=room frequency=440
+load-module module-remap-source master=room.monitor source_name=mic
 set-default-sink speaker
 set-default-source mic
 load-module module-suspend-on-idle timeout=1
@@ -146,18 +151,18 @@ recorder_plays() {
 recorder_records() {
   start_recorder || { stop; return; }
   click $button_record
-  sleep $settle
+  sleep $rec_settle
   measure rec.recorder $pid "$span" source-outputs
   click $button_stop
   sleep 1
   measure idle.rec $pid $idle
   stop
 }
-peer() { # KEY COMMAND STREAMS
+peer() { # KEY COMMAND STREAMS SETTLE
   [ -n "$2" ] || return 0
   (cd "$work" && unset DISPLAY && exec $2 >/dev/null 2>&1 </dev/null) &
   pid=$!
-  sleep $settle
+  sleep "$4"
   measure "$1" $pid "$span" "$3"
   stop
   rm -f "$work/out.wav"
@@ -172,12 +177,12 @@ for round in $(seq "$runs"); do
   recorder_plays
   for i in "${!peers[@]}"; do
     IFS='|' read -r _ play _ <<<"${peers[$i]}"
-    peer "play.$i" "$play" sink-inputs
+    peer "play.$i" "$play" sink-inputs $settle
   done
   recorder_records
   for i in "${!peers[@]}"; do
     IFS='|' read -r _ _ rec <<<"${peers[$i]}"
-    peer "rec.$i" "$rec" source-outputs
+    peer "rec.$i" "$rec" source-outputs $rec_settle
   done
 done
 load_after=$(cut -d' ' -f1-3 /proc/loadavg)
@@ -185,7 +190,7 @@ load_after=$(cut -d' ' -f1-3 /proc/loadavg)
 # The table: medians per key and figure.
 names=""
 for p in "${peers[@]}"; do names+="${p%%|*}|"; done
-awk -v names="$names" -v runs="$runs" -v span="$span" -v settle="$settle" -v idle="$idle" \
+awk -v names="$names" -v runs="$runs" -v span="$span" -v settle="$settle" -v rec_settle="$rec_settle" -v idle="$idle" \
   -v before="$load_before" -v after="$load_after" -v took=$(($(date +%s) - start)) '
 function median(key, f,   n, i, j, t, v) {
   n = count[key]
@@ -211,10 +216,12 @@ function met(x, limit) { return x == "" ? "" : (x <= limit ? "yes" : "no") }
 }
 END {
   np = split(names, name, "|") - 1
-  printf "Peers through a private PulseAudio daemon (null sink, sine source as microphone), 44.1 kHz stereo 16-bit.\n"
-  printf "CPU is user+system time of all threads, ms per second of audio, over %d s from %d s after the start\n", span, settle
-  printf "(after Play or Record for the recorder); medians of %d alternating runs. \"own\" is the process alone,\n", runs
-  printf "\"+server\" adds the PulseAudio daemon, \"+server+X\" the daemon and Xvfb over the same span.\n"
+  printf "Peers through a private PulseAudio daemon (null sink; the monitor of a null sink playing a tone as the\n"
+  printf "microphone), 44.1 kHz stereo 16-bit. CPU is user+system time of all threads, ms per second of audio,\n"
+  printf "over %d s from %d s after the start of playing and %d s after the start of recording (the monitor takes\n", span, settle, rec_settle
+  printf "up to 2 s to hand over its first sound at a new latency); for the recorder, after Play or Record.\n"
+  printf "Medians of %d alternating runs. \"own\" is the process alone, \"+server\" adds the PulseAudio daemon,\n", runs
+  printf "\"+server+X\" the daemon and Xvfb over the same span.\n"
   printf "The daemon idle: %.2f ms/s. Load average before %s, after %s; the run took %d s.\n\n", own("idle.server"), before, after, took
   printf "%-26s  %-18s", "", "recorder"
   for (i = 1; i <= np; ++i) printf "  %-18s", name[i]
