@@ -1,11 +1,13 @@
 // Measures processes over one span of time: waits SECONDS, then prints one
 // line: the span in nanoseconds, then for each process id its CPU time in the
 // span in nanoseconds (user + system of all its threads, threads that ended
-// meanwhile included) and its context switches in the span (voluntary and
-// not, of the threads alive at the end; a thread that ended meanwhile counts
-// none of its switches), or "- -" when the process ended before the span did.
+// meanwhile included) and its wake-ups in the span (voluntary context
+// switches: a thread going to sleep and being woken again; preemptions are
+// the machine's load, not the program's) of the threads alive at the end (a
+// thread that ended meanwhile counts none), or "- -" when the process ended
+// before the span did.
 // The CPU time has the kernel's nanosecond resolution, where /proc/PID/stat
-// counts 10 ms ticks. With -v, each thread's switches and CPU time (from
+// counts 10 ms ticks. With -v, each thread's wake-ups and CPU time (from
 // /proc/PID/task/TID/schedstat) go to stderr.
 // Usage: cpu_span [-v] SECONDS PID...
 #include <dirent.h>
@@ -30,7 +32,7 @@ long long Nanoseconds(clockid_t clock)
 
 struct Sample {
     long long cpu = -1;                    // nanoseconds; -1: the process is gone
-    std::map<std::string, long long> task; // thread id: its context switches
+    std::map<std::string, long long> task; // thread id: its wake-ups
     std::map<std::string, long long> run;  // thread id: its CPU time, ns
     std::map<std::string, std::string> name;
 };
@@ -69,8 +71,7 @@ Sample Take(const char* pid)
         char line[256];
         long long n, total = 0;
         while (std::fgets(line, sizeof line, status))
-            if (std::sscanf(line, "voluntary_ctxt_switches: %lld", &n) == 1 ||
-                std::sscanf(line, "nonvoluntary_ctxt_switches: %lld", &n) == 1)
+            if (std::sscanf(line, "voluntary_ctxt_switches: %lld", &n) == 1)
                 total += n;
         std::fclose(status);
         s.task[entry->d_name] = total;
@@ -110,18 +111,18 @@ int main(int argc, char** argv)
             line += " - -";
             continue;
         }
-        long long switches = 0;
+        long long wakeups = 0;
         for (const auto& [task, count] : after[p].task) {
             const auto was = before[p].task.find(task);
             const long long delta = count - (was == before[p].task.end() ? 0 : was->second);
-            switches += delta;
+            wakeups += delta;
             if (verbose && delta) {
                 const long long ran = after[p].run[task] - (was == before[p].task.end() ? 0 : before[p].run[task]);
-                std::fprintf(stderr, "%s/%s %-16s %6lld switches %8.2f ms\n", argv[first + 1 + p], task.c_str(),
+                std::fprintf(stderr, "%s/%s %-16s %6lld wake-ups %8.2f ms\n", argv[first + 1 + p], task.c_str(),
                              after[p].name[task].c_str(), delta, ran / 1e6);
             }
         }
-        line += " " + std::to_string(after[p].cpu - before[p].cpu) + " " + std::to_string(switches);
+        line += " " + std::to_string(after[p].cpu - before[p].cpu) + " " + std::to_string(wakeups);
     }
     std::printf("%s\n", line.c_str());
     return 0;

@@ -12,8 +12,8 @@
 # Each is measured over the same span while it plays or records, from 1 s
 # after it started (after Play or Record for the recorder): its CPU time (user
 # + system, all threads) per second, the daemon's and, for the recorder, the
-# X server's over the same span, and its wake-ups (context switches of all its
-# threads) per second. The programs take turns, RUNS rounds, medians printed.
+# X server's over the same span, and its wake-ups (voluntary context switches
+# of all its threads) per second. The programs take turns, RUNS rounds, medians printed.
 # After Stop the recorder's window is left idle and its wake-ups counted.
 # Never fails on the figures; a peer that is not installed is skipped.
 # Usage: peers.sh RECORDER CPU_SPAN [RUNS]   (SPAN=seconds measured, default 5)

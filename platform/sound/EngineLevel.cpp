@@ -1,9 +1,11 @@
-// The level of the sound at the current position, for a level meter. The
-// worker measures each chunk it moves between a file and the ring (never the
-// audio callback), and keeps the peaks of the last chunks with the content
-// frame each starts at; the GUI thread looks up the chunk now being heard.
-// The caller is told when the level moves by a decibel, so that a meter
-// needs no timer of its own.
+// The level of the sound at the current position, for a level meter. While
+// playing, the worker measures each chunk it reads from a file into the ring;
+// while recording, the audio callback measures each buffer as it arrives, so
+// the meter follows the input although the worker takes the sound in batches.
+// The peaks of the last chunks are kept with the content frame each starts
+// at; the GUI thread looks up the chunk now being heard. The caller is told
+// (by the worker) when the level moves by a decibel, so that a meter needs no
+// timer of its own.
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
@@ -29,10 +31,10 @@ double PeakOf(const void* data, std::size_t samples, double scale)
 
 } // namespace
 
-void SoundEngine::NoteLevel(std::int64_t frame, const void* data, std::int64_t frames)
+double SoundEngine::NoteLevel(std::int64_t frame, const void* data, std::int64_t frames)
 {
     if (frames <= 0)
-        return;
+        return 0;
     const std::size_t samples = static_cast<std::size_t>(frames) * static_cast<std::size_t>(format_.channels);
     double peak = 0;
     switch (kind_) {
@@ -45,9 +47,30 @@ void SoundEngine::NoteLevel(std::int64_t frame, const void* data, std::int64_t f
     levels_[slot].frame.store(frame, std::memory_order_relaxed);
     levels_[slot].peak.store(static_cast<float>(peak), std::memory_order_relaxed);
     levelsWritten_.fetch_add(1, std::memory_order_release);
-    // While recording, the newest chunk is the one being heard.
-    if (capturing_)
-        TellLevel(peak);
+    return peak;
+}
+
+int SoundEngine::Decibels(double peak)
+{
+    return peak > 0 ? std::clamp(static_cast<int>(std::lround(20 * std::log10(peak))), -61, 0) : -61;
+}
+
+void SoundEngine::NoteCapturedLevel(const void* data, std::size_t frames)
+{
+    const std::int64_t frame = levelBase_ + captured_.load(std::memory_order_relaxed);
+    const int decibels = Decibels(NoteLevel(frame, data, static_cast<std::int64_t>(frames)));
+    if (decibels != capturedDecibels_) {
+        capturedDecibels_ = decibels;
+        levelArrived_.store(true, std::memory_order_release);
+        wake_.release();
+    }
+}
+
+void SoundEngine::TellCapturedLevel()
+{
+    // While recording, the newest buffer is the one being heard.
+    if (levelArrived_.exchange(false, std::memory_order_acquire))
+        TellLevel(LevelAt(INT64_MAX));
 }
 
 void SoundEngine::NotePlayedLevel()
@@ -58,7 +81,7 @@ void SoundEngine::NotePlayedLevel()
 
 void SoundEngine::TellLevel(double peak)
 {
-    const int bucket = peak > 0 ? std::clamp(static_cast<int>(std::lround(20 * std::log10(peak))), -61, 0) : -61;
+    const int bucket = Decibels(peak);
     if (bucket == levelBucket_)
         return;
     levelBucket_ = bucket;

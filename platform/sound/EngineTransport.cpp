@@ -58,6 +58,8 @@ void SoundEngine::StartDevice(Mode mode)
     for (auto& level : levels_)
         level.frame.store(-1, std::memory_order_relaxed);
     levelBucket_ = 0;
+    capturedDecibels_ = -61;
+    levelArrived_ = false;
     {
         std::lock_guard lock(mutex_);
         mode_ = mode;
@@ -212,8 +214,9 @@ void SoundEngine::CaptureCallback(const std::uint8_t* data, std::size_t frames)
         gapOpen_ = true;
         openGap_.frames += static_cast<std::int64_t>(frames);
     }
+    NoteCapturedLevel(data, frames);
     captured_.fetch_add(static_cast<std::int64_t>(frames), std::memory_order_relaxed);
-    if (ring_.Readable() >= static_cast<std::size_t>(chunkFrames_) || gapOpen_)
+    if (ring_.Readable() >= static_cast<std::size_t>(recordWakeFrames_) || gapOpen_)
         wake_.release();
 }
 
@@ -240,6 +243,8 @@ void SoundEngine::WorkerMain()
             continue;
         if (mode == Mode::Play)
             NotePlayedLevel(); // the ring is full again: a callback has just taken sound
+        else if (mode == Mode::Record)
+            TellCapturedLevel();
         if (mode == Mode::Idle)
             wake_.acquire();
         else if (!wake_.try_acquire_for(kDeviceCheck))
@@ -387,7 +392,6 @@ bool SoundEngine::WorkerRecordStep()
                 break;
         }
     } else if (n > 0) {
-        NoteLevel(prefixFrames_ + recordedFrames_ + takeWritten_, workBuffer_.data(), wanted);
         got = recordingWriter_.Write(kind_, workBuffer_.data(), wanted);
     }
     takeWritten_ += std::max<std::int64_t>(got, 0);

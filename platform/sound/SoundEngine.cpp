@@ -316,6 +316,10 @@ void SoundEngine::ResumeRecording()
         std::max<double>(tuning_.captureRingSeconds * format_.rate, 4.0 * bufferFrames));
     ring_.Reset(ringFrames, frameBytes_);
     chunkFrames_ = bufferFrames;
+    // The worker writes the file in batches of four buffers: it wakes a few
+    // times a second instead of once per buffer.
+    recordWakeFrames_ = std::min<std::int64_t>(4 * bufferFrames, static_cast<std::int64_t>(ringFrames / 2));
+    levelBase_ = prefixFrames_ + recordedFrames_;
     captured_ = 0;
     gapsWritten_ = gapsRead_ = 0;
     gapOpen_ = false;

@@ -130,7 +130,15 @@ private:
     // Reads content frames [pos, pos+frames) in the play kind, the first
     // `prefix` of them from the source; -1 on failure.
     std::int64_t ReadContent(std::int64_t pos, std::int64_t prefix, void* data, std::int64_t frames, std::string& error);
-    void NoteLevel(std::int64_t frame, const void* data, std::int64_t frames);
+    // Keeps the peak of `frames` frames starting at content frame `frame`,
+    // and returns it.
+    double NoteLevel(std::int64_t frame, const void* data, std::int64_t frames);
+    static int Decibels(double peak);
+    // Audio thread: measures a captured buffer, and wakes the worker when
+    // its level is a decibel away from the last one measured.
+    void NoteCapturedLevel(const void* data, std::size_t frames);
+    // Worker: passes on the level of what was captured last, if it moved.
+    void TellCapturedLevel();
     // Worker: tells the caller when the level of what is heard moved by a
     // decibel.
     void NotePlayedLevel();
@@ -224,6 +232,10 @@ private:
     // Capture: frames that arrived (kept or lost), and the spans lost while
     // the ring was full, handed from the audio thread to the worker.
     std::atomic<std::int64_t> captured_{0};
+    std::int64_t levelBase_ = 0;       // content frame of the first captured frame, set before the device starts
+    std::int64_t recordWakeFrames_ = 0; // the worker is woken when the ring holds this much
+    int capturedDecibels_ = -61;       // audio thread only
+    std::atomic<bool> levelArrived_{false};
     struct Gap {
         std::uint64_t at = 0;      // ring frame before which the silence goes
         std::int64_t frames = 0;   // how much sound was lost
