@@ -1,11 +1,12 @@
 // The level of the sound at the current position, for a level meter. While
 // playing, the worker measures each chunk it reads from a file into the ring;
-// while recording, the audio callback measures each buffer as it arrives, so
-// the meter follows the input although the worker takes the sound in batches.
+// while recording, the audio callback measures each buffer as it arrives.
 // The peaks of the last chunks are kept with the content frame each starts
-// at; the GUI thread looks up the chunk now being heard. The caller is told
-// (by the worker) when the level moves by a decibel, so that a meter needs no
-// timer of its own.
+// at; the GUI thread looks up the chunk now being heard. The audio callback
+// sees when the level of what it hands over moves by a decibel and wakes the
+// worker, which tells the caller: a meter needs no timer of its own, and the
+// worker, which moves sound in batches of several buffers, need not wake for
+// every buffer to keep the meter current.
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
@@ -57,26 +58,26 @@ int SoundEngine::Decibels(double peak)
 
 void SoundEngine::NoteCapturedLevel(const void* data, std::size_t frames)
 {
-    const std::int64_t frame = levelBase_ + captured_.load(std::memory_order_relaxed);
-    const int decibels = Decibels(NoteLevel(frame, data, static_cast<std::int64_t>(frames)));
-    if (decibels != capturedDecibels_) {
-        capturedDecibels_ = decibels;
-        levelArrived_.store(true, std::memory_order_release);
-        wake_.release();
-    }
-}
-
-void SoundEngine::TellCapturedLevel()
-{
     // While recording, the newest buffer is the one being heard.
-    if (levelArrived_.exchange(false, std::memory_order_acquire))
-        TellLevel(LevelAt(INT64_MAX));
+    const std::int64_t frame = levelBase_ + captured_.load(std::memory_order_relaxed);
+    NoteHeardLevel(NoteLevel(frame, data, static_cast<std::int64_t>(frames)));
 }
 
-void SoundEngine::NotePlayedLevel()
+void SoundEngine::NoteHeardLevel(double peak)
 {
-    // Right after a callback: the chunk that holds the frames it took.
-    TellLevel(LevelAt(stampBase_.load(std::memory_order_relaxed)));
+    const int decibels = Decibels(peak);
+    if (decibels == heardDecibels_)
+        return;
+    heardDecibels_ = decibels;
+    heardPeak_.store(static_cast<float>(peak), std::memory_order_relaxed);
+    levelArrived_.store(true, std::memory_order_release);
+    wake_.release();
+}
+
+void SoundEngine::TellHeardLevel()
+{
+    if (levelArrived_.exchange(false, std::memory_order_acquire))
+        TellLevel(heardPeak_.load(std::memory_order_relaxed));
 }
 
 void SoundEngine::TellLevel(double peak)

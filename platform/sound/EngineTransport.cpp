@@ -58,7 +58,7 @@ void SoundEngine::StartDevice(Mode mode)
     for (auto& level : levels_)
         level.frame.store(-1, std::memory_order_relaxed);
     levelBucket_ = 0;
-    capturedDecibels_ = -61;
+    heardDecibels_ = -61;
     levelArrived_ = false;
     {
         std::lock_guard lock(mutex_);
@@ -175,9 +175,13 @@ void SoundEngine::PlayCallback(std::uint8_t* data, std::size_t frames)
     }
     // Silence is all-zero bytes in every sample kind used.
     std::memset(data + done * frameBytes_, 0, (frames - done) * frameBytes_);
-    StampPosition(playedTo_, done);
-    if (done > 0 && ring_.Writable() >= static_cast<std::size_t>(chunkFrames_))
-        wake_.release();
+    const std::int64_t from = playedTo_;
+    StampPosition(from, done);
+    if (done > 0) {
+        NoteHeardLevel(LevelAt(from));
+        if (ring_.Writable() >= static_cast<std::size_t>(wakeFrames_))
+            wake_.release();
+    }
     if (done == 0 && readEnded_ && ring_.Readable() == 0 && ++silentAfterEnd_ >= kSilentBuffersAfterEnd &&
         !finished_.exchange(true))
         wake_.release();
@@ -216,7 +220,7 @@ void SoundEngine::CaptureCallback(const std::uint8_t* data, std::size_t frames)
     }
     NoteCapturedLevel(data, frames);
     captured_.fetch_add(static_cast<std::int64_t>(frames), std::memory_order_relaxed);
-    if (ring_.Readable() >= static_cast<std::size_t>(recordWakeFrames_) || gapOpen_)
+    if (ring_.Readable() >= static_cast<std::size_t>(wakeFrames_) || gapOpen_)
         wake_.release();
 }
 
@@ -241,10 +245,8 @@ void SoundEngine::WorkerMain()
             worked = WorkerRecordStep();
         if (worked)
             continue;
-        if (mode == Mode::Play)
-            NotePlayedLevel(); // the ring is full again: a callback has just taken sound
-        else if (mode == Mode::Record)
-            TellCapturedLevel();
+        if (mode != Mode::Idle)
+            TellHeardLevel();
         if (mode == Mode::Idle)
             wake_.acquire();
         else if (!wake_.try_acquire_for(kDeviceCheck))

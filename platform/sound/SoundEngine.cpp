@@ -213,8 +213,11 @@ void SoundEngine::Play()
 
     CheckDeviceFormat("play");
     const int bufferFrames = tuning_.playBufferFrames > 0 ? tuning_.playBufferFrames : DeviceBufferFrames(format_.rate);
-    ring_.Reset(static_cast<std::size_t>(std::max(format_.rate, 4 * bufferFrames)), frameBytes_);
+    // A second of sound ahead, refilled in batches of four buffers: the worker
+    // wakes a few times a second, and the ring never holds less than a second.
+    ring_.Reset(static_cast<std::size_t>(std::max(format_.rate, 4 * bufferFrames) + 4 * bufferFrames), frameBytes_);
     chunkFrames_ = bufferFrames;
+    wakeFrames_ = 4 * bufferFrames;
     {
         std::lock_guard lock(mutex_);
         ++generation_;
@@ -318,7 +321,7 @@ void SoundEngine::ResumeRecording()
     chunkFrames_ = bufferFrames;
     // The worker writes the file in batches of four buffers: it wakes a few
     // times a second instead of once per buffer.
-    recordWakeFrames_ = std::min<std::int64_t>(4 * bufferFrames, static_cast<std::int64_t>(ringFrames / 2));
+    wakeFrames_ = std::min<std::int64_t>(4 * bufferFrames, static_cast<std::int64_t>(ringFrames / 2));
     levelBase_ = prefixFrames_ + recordedFrames_;
     captured_ = 0;
     gapsWritten_ = gapsRead_ = 0;

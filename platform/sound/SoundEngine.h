@@ -134,14 +134,13 @@ private:
     // and returns it.
     double NoteLevel(std::int64_t frame, const void* data, std::int64_t frames);
     static int Decibels(double peak);
-    // Audio thread: measures a captured buffer, and wakes the worker when
-    // its level is a decibel away from the last one measured.
+    // Audio thread: measures a captured buffer as the level being heard.
     void NoteCapturedLevel(const void* data, std::size_t frames);
-    // Worker: passes on the level of what was captured last, if it moved.
-    void TellCapturedLevel();
-    // Worker: tells the caller when the level of what is heard moved by a
-    // decibel.
-    void NotePlayedLevel();
+    // Audio thread: wakes the worker when the level being heard is a decibel
+    // away from the last one noted.
+    void NoteHeardLevel(double peak);
+    // Worker: tells the caller the level noted last, if it moved.
+    void TellHeardLevel();
     void TellLevel(double peak);
     // The peak of the newest chunk measured that starts at or before `frame`.
     double LevelAt(std::int64_t frame) const;
@@ -233,8 +232,9 @@ private:
     // the ring was full, handed from the audio thread to the worker.
     std::atomic<std::int64_t> captured_{0};
     std::int64_t levelBase_ = 0;       // content frame of the first captured frame, set before the device starts
-    std::int64_t recordWakeFrames_ = 0; // the worker is woken when the ring holds this much
-    int capturedDecibels_ = -61;       // audio thread only
+    std::int64_t wakeFrames_ = 0;      // the worker is woken when the ring holds (records) or lacks (plays) this much
+    int heardDecibels_ = -61;          // audio thread only
+    std::atomic<float> heardPeak_{0};
     std::atomic<bool> levelArrived_{false};
     struct Gap {
         std::uint64_t at = 0;      // ring frame before which the silence goes
