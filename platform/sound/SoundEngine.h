@@ -247,7 +247,8 @@ private:
     bool gapOpen_ = false;     // audio thread only
     int silentAfterEnd_ = 0;   // audio thread only
     std::int64_t playedTo_ = 0; // audio thread only: content frame after the last one played
-    // Worker to GUI: the peaks of the last chunks moved, by content frame.
+    // The peaks of the last chunks, by content frame: written by the worker
+    // while playing, by the audio thread while recording; read by the GUI.
     struct Level {
         std::atomic<std::int64_t> frame{-1};
         std::atomic<float> peak{0};
