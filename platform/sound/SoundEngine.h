@@ -248,7 +248,8 @@ private:
     int silentAfterEnd_ = 0;   // audio thread only
     std::int64_t playedTo_ = 0; // audio thread only: content frame after the last one played
     // The peaks of the last chunks, by content frame: written by the worker
-    // while playing, by the audio thread while recording; read by the GUI.
+    // while playing, by the audio thread while recording; read by the GUI
+    // thread and, for what it has just handed over, the audio thread.
     struct Level {
         std::atomic<std::int64_t> frame{-1};
         std::atomic<float> peak{0};
