@@ -69,23 +69,14 @@ void SoundEngine::NoteHeardLevel(double peak)
     if (decibels == heardDecibels_)
         return;
     heardDecibels_ = decibels;
-    heardPeak_.store(static_cast<float>(peak), std::memory_order_relaxed);
     levelArrived_.store(true, std::memory_order_release);
     wake_.release();
 }
 
 void SoundEngine::TellHeardLevel()
 {
-    if (levelArrived_.exchange(false, std::memory_order_acquire))
-        TellLevel(heardPeak_.load(std::memory_order_relaxed));
-}
-
-void SoundEngine::TellLevel(double peak)
-{
-    const int bucket = Decibels(peak);
-    if (bucket == levelBucket_)
+    if (!levelArrived_.exchange(false, std::memory_order_acquire))
         return;
-    levelBucket_ = bucket;
     std::lock_guard lock(mutex_);
     levelMoved_ = true;
     NotifyLocked();

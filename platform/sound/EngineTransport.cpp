@@ -57,7 +57,6 @@ void SoundEngine::StartDevice(Mode mode)
     silentAfterEnd_ = 0;
     for (auto& level : levels_)
         level.frame.store(-1, std::memory_order_relaxed);
-    levelBucket_ = 0;
     heardDecibels_ = -61;
     levelArrived_ = false;
     {

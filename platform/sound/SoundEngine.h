@@ -139,9 +139,8 @@ private:
     // Audio thread: wakes the worker when the level being heard is a decibel
     // away from the last one noted.
     void NoteHeardLevel(double peak);
-    // Worker: tells the caller the level noted last, if it moved.
+    // Worker: tells the caller that the level moved, if it did.
     void TellHeardLevel();
-    void TellLevel(double peak);
     // The peak of the newest chunk measured that starts at or before `frame`.
     double LevelAt(std::int64_t frame) const;
     void NotifyLocked();
@@ -234,7 +233,6 @@ private:
     std::int64_t levelBase_ = 0;       // content frame of the first captured frame, set before the device starts
     std::int64_t wakeFrames_ = 0;      // the worker is woken when the ring holds (records) or lacks (plays) this much
     int heardDecibels_ = -61;          // audio thread only
-    std::atomic<float> heardPeak_{0};
     std::atomic<bool> levelArrived_{false};
     struct Gap {
         std::uint64_t at = 0;      // ring frame before which the silence goes
@@ -257,7 +255,6 @@ private:
     static constexpr std::uint32_t kLevelSlots = 32;
     Level levels_[kLevelSlots];
     std::atomic<std::uint32_t> levelsWritten_{0};
-    int levelBucket_ = 0;      // worker: the level in whole dB, as last told
     bool levelMoved_ = false;  // guarded by mutex_: told, and not yet polled
     // Worker: what was lost, for the message after Stop.
     std::int64_t lostFrames_ = 0, firstLostAt_ = -1;
