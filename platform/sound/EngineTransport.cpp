@@ -67,6 +67,8 @@ void SoundEngine::StartDevice(Mode mode)
         deviceClosing_ = false;
         takeWritten_ = 0;
         levelMoved_ = false;
+        inputSeen_ = 0;
+        inputSeenAt_ = Clock::now();
     }
     wake_.release();
 }
@@ -256,7 +258,23 @@ void SoundEngine::WorkerMain()
 void SoundEngine::WorkerCheckDevice()
 {
     std::lock_guard lock(mutex_);
-    if (!deviceClosing_ && mode_ != Mode::Idle && device_.IsLost()) {
+    if (deviceClosing_ || mode_ == Mode::Idle)
+        return;
+    bool lost = device_.IsLost();
+    if (mode_ == Mode::Record) {
+        // A capture device can stop handing over sound while it still counts
+        // as working: SDL 2.26's PulseAudio capture, for one, can spin for
+        // good without ever calling back. Nothing coming in for this long is
+        // taken as the device gone, so the recording stops and says so.
+        const std::int64_t captured = captured_.load(std::memory_order_relaxed);
+        if (captured != inputSeen_) {
+            inputSeen_ = captured;
+            inputSeenAt_ = Clock::now();
+        } else if (Clock::now() - inputSeenAt_ >= tuning_.inputTimeout) {
+            lost = true;
+        }
+    }
+    if (lost) {
         lost_ = true;
         NotifyLocked();
     }

@@ -53,6 +53,9 @@ struct EngineTuning {
     std::chrono::milliseconds countWait{100};
     // Frames per device buffer while playing; 0 for about 100 ms.
     int playBufferFrames = 0;
+    // A recording whose input hands over nothing for this long stops as if
+    // the device had gone, rather than going on with nothing coming in.
+    std::chrono::milliseconds inputTimeout{5000};
 };
 
 class SoundEngine : private AudioClient {
@@ -214,6 +217,9 @@ private:
     std::string error_;
     bool notified_ = false;
     bool countMoved_ = false; // the count grew since the last Poll
+    // Recording: the captured count the worker last saw move, and when.
+    std::int64_t inputSeen_ = 0;
+    std::chrono::steady_clock::time_point inputSeenAt_;
 
     // --- shared with the audio thread, lock-free
     std::counting_semaphore<> wake_{0};   // the worker has something to do

@@ -2,6 +2,10 @@
 // end up in the saved file, in the opened file's format.
 #include "AudioTestUtil.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 // Seeded noise where the disk driver reads its input.
 static std::string Microphone(const fs::path& raw, int samples, unsigned seed)
 {
@@ -121,4 +125,42 @@ TEST(Recording, PeakLevelFollowsTheInput)
         engine.Stop();
         EXPECT_EQ(engine.PeakLevel(), 0);
     }
+}
+
+// An input that keeps coming is recorded for longer than the input timeout;
+// one that hands over nothing (a pipe nobody writes into holds SDL's capture
+// thread in its read) stops the recording after it, with the device's
+// message, instead of recording nothing for good.
+TEST(Recording, AnInputThatHandsOverNothingStopsTheRecording)
+{
+    ScratchDir dir;
+    WriteSound(dir / "test1.wav", kWav16, 8000, 1, std::vector<short>{});
+    sound::EngineTuning tuning;
+    tuning.inputTimeout = std::chrono::milliseconds(300);
+    SoundEngine engine(tuning);
+    std::atomic<int> told{0};
+    engine.SetNotifier([&] { ++told; });
+    engine.Open(dir / "test1.wav");
+
+    Microphone(dir / "mic.raw", 8000, 1);
+    setenv("SDL_DISKAUDIODELAY", "64", 1); // real time at 8 kHz
+    engine.StartRecording(0, dir / "Temp.wav");
+    std::this_thread::sleep_for(std::chrono::milliseconds(1200));
+    EXPECT_EQ(engine.Poll(), "");
+    EXPECT_EQ(engine.GetState(), SoundEngine::State::Recording);
+    engine.Stop();
+
+    const fs::path fifo = dir / "mic.fifo";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    const int writer = open(fifo.c_str(), O_RDWR); // lets SDL open it for reading at once
+    setenv("SDL_DISKAUDIOFILEIN", fifo.c_str(), 1);
+    told = 0;
+    engine.StartRecording(0, dir / "Temp.wav");
+    for (int i = 0; i < 300 && !told; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    close(writer); // the capture thread reads the pipe's end and goes on
+    EXPECT_GT(told, 0);
+    EXPECT_EQ(engine.Poll(), "The sound input device stopped working; the recording stopped.");
+    EXPECT_EQ(engine.GetState(), SoundEngine::State::Stopped);
+    setenv("SDL_DISKAUDIODELAY", "0", 1);
 }
