@@ -70,6 +70,7 @@ void SoundEngine::StartDevice(Mode mode)
         inputSeen_ = 0;
         inputSeenAt_ = Clock::now();
     }
+    firstInputNs_ = -1;
     wake_.release();
 }
 
@@ -125,6 +126,21 @@ std::int64_t SoundEngine::Position() const
     const std::int64_t elapsed = std::max<std::int64_t>(0, NowNs() - ns);
     const auto covered = static_cast<std::int64_t>(static_cast<double>(elapsed) * format_.rate / 1e9);
     return std::min(base + std::min(covered, frames), contentFrames_);
+}
+
+// How much sound the input should have handed over by now and did not:
+// SDL 2.26's PulseAudio capture can fall behind its server for good, and the
+// server then drops what was never taken. Beyond a second and a hundredth of
+// the time (sound cards' clocks are not exact), it is reported; 0 before
+// any sound came in and for test drivers that are not real time.
+std::int64_t SoundEngine::InputShortfall() const
+{
+    const std::int64_t first = firstInputNs_.load(std::memory_order_relaxed);
+    if (first < 0 || waitForRoom_)
+        return 0;
+    const double expected = double(NowNs() - first) * format_.rate / 1e9;
+    const double missing = expected - double(captured_.load(std::memory_order_relaxed));
+    return missing > format_.rate + 0.01 * expected ? static_cast<std::int64_t>(missing) : 0;
 }
 
 bool SoundEngine::Pending() const
@@ -220,6 +236,9 @@ void SoundEngine::CaptureCallback(const std::uint8_t* data, std::size_t frames)
         openGap_.frames += static_cast<std::int64_t>(frames);
     }
     NoteCapturedLevel(data, frames);
+    if (firstInputNs_.load(std::memory_order_relaxed) < 0)
+        firstInputNs_.store(NowNs() - static_cast<std::int64_t>(1e9 * double(frames) / format_.rate),
+                            std::memory_order_relaxed);
     captured_.fetch_add(static_cast<std::int64_t>(frames), std::memory_order_relaxed);
     if (ring_.Readable() >= static_cast<std::size_t>(wakeFrames_) || gapOpen_)
         wake_.release();

@@ -358,16 +358,18 @@ void SoundEngine::StopPlayback()
 
 void SoundEngine::StopRecording()
 {
+    // A device that stopped working has its own message.
+    const std::int64_t missing = lost_ ? 0 : InputShortfall();
     StopDevice(); // the worker has written out what the ring held
     recordedFrames_ += captured_.exchange(0);
     contentFrames_ = prefixFrames_ + recordedFrames_;
     position_ = contentFrames_;
     state_ = State::Stopped;
-    FinishRecordingFile();
+    FinishRecordingFile(missing);
 }
 
 // Makes the recording's file current and durable, and opens it for playing.
-void SoundEngine::FinishRecordingFile()
+void SoundEngine::FinishRecordingFile(std::int64_t missingFrames)
 {
     std::string problem;
     recordingWriter_.Sync();
@@ -390,6 +392,12 @@ void SoundEngine::FinishRecordingFile()
         error_ = "The disk could not keep up while recording " + Quoted(recordingTarget_) + ": " + text +
                  " were lost; the recording holds silence there and goes on after it.";
         lostFrames_ = 0;
+    }
+    if (missingFrames > 0 && error_.empty()) {
+        char text[160];
+        std::snprintf(text, sizeof text, "%.1f s of sound never arrived,", double(missingFrames) / format_.rate);
+        error_ = "The sound input fell behind while recording " + Quoted(recordingTarget_) + ": " + text +
+                 " so the recording is that much shorter than the time it ran.";
     }
     if (!problem.empty() && error_.empty())
         error_ = problem;

@@ -160,7 +160,8 @@ private:
     void StopPlayback();
     void StopRecording();
     void ResumeRecording();
-    void FinishRecordingFile();
+    void FinishRecordingFile(std::int64_t missingFrames);
+    std::int64_t InputShortfall() const;
     void DiscardRecording();
     void SaveByRename(const std::filesystem::path& path);
     void SaveByWriting(const std::filesystem::path& path);
@@ -236,6 +237,7 @@ private:
     // Capture: frames that arrived (kept or lost), and the spans lost while
     // the ring was full, handed from the audio thread to the worker.
     std::atomic<std::int64_t> captured_{0};
+    std::atomic<std::int64_t> firstInputNs_{-1}; // when the first captured frame came in
     std::int64_t levelBase_ = 0;       // content frame of the first captured frame, set before the device starts
     std::int64_t wakeFrames_ = 0;      // the worker is woken when the ring holds (records) or lacks (plays) this much
     int heardDecibels_ = -61;          // audio thread only

@@ -127,11 +127,12 @@ TEST(Recording, PeakLevelFollowsTheInput)
     }
 }
 
-// An input that keeps coming is recorded for longer than the input timeout;
-// one that hands over nothing (a pipe nobody writes into holds SDL's capture
-// thread in its read) stops the recording after it, with the device's
-// message, instead of recording nothing for good.
-TEST(Recording, AnInputThatHandsOverNothingStopsTheRecording)
+// The input is held to account at the pace of real time. One that keeps up
+// is recorded with nothing said; one that hands over half of the time's sound
+// is reported at Stop, naming the file; one that hands over nothing (a pipe
+// nobody writes into holds SDL's capture thread in its read) stops the
+// recording after the input timeout with the device's message.
+TEST(Recording, AnInputThatFallsBehindOrHandsOverNothingIsReported)
 {
     ScratchDir dir;
     WriteSound(dir / "test1.wav", kWav16, 8000, 1, std::vector<short>{});
@@ -141,14 +142,21 @@ TEST(Recording, AnInputThatHandsOverNothingStopsTheRecording)
     std::atomic<int> told{0};
     engine.SetNotifier([&] { ++told; });
     engine.Open(dir / "test1.wav");
-
-    Microphone(dir / "mic.raw", 8000, 1);
-    setenv("SDL_DISKAUDIODELAY", "64", 1); // real time at 8 kHz
-    engine.StartRecording(0, dir / "Temp.wav");
-    std::this_thread::sleep_for(std::chrono::milliseconds(1200));
-    EXPECT_EQ(engine.Poll(), "");
-    EXPECT_EQ(engine.GetState(), SoundEngine::State::Recording);
-    engine.Stop();
+    Microphone(dir / "mic.raw", 8000 * 4, 1);
+    for (const char* delay : {"64", "128"}) { // ms per 64 ms buffer: real time, then half of it
+        SCOPED_TRACE(delay);
+        setenv("SDL_DISKAUDIODELAY", delay, 1);
+        engine.StartRecording(0, dir / "Temp.wav");
+        std::this_thread::sleep_for(std::chrono::milliseconds(3000));
+        EXPECT_EQ(engine.Poll(), "");
+        EXPECT_EQ(engine.GetState(), SoundEngine::State::Recording);
+        engine.Stop();
+        if (delay == std::string("64"))
+            EXPECT_EQ(engine.Poll(), "");
+        else
+            EXPECT_THAT(engine.Poll(), AllOf(HasSubstr("The sound input fell behind"), HasSubstr("never arrived"),
+                                             HasSubstr("\"" + (dir / "Temp.wav").string() + "\"")));
+    }
 
     const fs::path fifo = dir / "mic.fifo";
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
