@@ -112,20 +112,7 @@ std::int64_t SoundEngine::Position() const
     case State::Stopped: return position_;
     case State::Playing: break;
     }
-    // The frames the device has taken up to its last callback, and as much of
-    // that callback's frames as the time since then covers.
-    std::int64_t base, frames, ns;
-    std::uint32_t seq;
-    do {
-        seq = stampSeq_.load(std::memory_order_acquire);
-        base = stampBase_.load(std::memory_order_relaxed);
-        frames = stampFrames_.load(std::memory_order_relaxed);
-        ns = stampNs_.load(std::memory_order_relaxed);
-        std::atomic_thread_fence(std::memory_order_acquire);
-    } while ((seq & 1) || seq != stampSeq_.load(std::memory_order_relaxed));
-    const std::int64_t elapsed = std::max<std::int64_t>(0, NowNs() - ns);
-    const auto covered = static_cast<std::int64_t>(static_cast<double>(elapsed) * format_.rate / 1e9);
-    return std::min(base + std::min(covered, frames), contentFrames_);
+    return std::min(heard_.Position(), contentFrames_);
 }
 
 // How much sound the input should have handed over by now and did not:
@@ -161,17 +148,6 @@ void SoundEngine::NotifyLocked()
 
 // ---------------------------------------------------------------- SDL's thread
 
-void SoundEngine::StampPosition(std::int64_t base, std::size_t frames)
-{
-    playedTo_ = base + static_cast<std::int64_t>(frames);
-    stampSeq_.fetch_add(1, std::memory_order_relaxed);
-    std::atomic_thread_fence(std::memory_order_release);
-    stampBase_.store(base, std::memory_order_relaxed);
-    stampFrames_.store(static_cast<std::int64_t>(frames), std::memory_order_relaxed);
-    stampNs_.store(NowNs(), std::memory_order_relaxed);
-    stampSeq_.fetch_add(1, std::memory_order_release);
-}
-
 void SoundEngine::AudioCallback(std::uint8_t* data, int bytes)
 {
     const std::size_t frames = frameBytes_ ? static_cast<std::size_t>(bytes) / frameBytes_ : 0;
@@ -193,9 +169,10 @@ void SoundEngine::PlayCallback(std::uint8_t* data, std::size_t frames)
     // Silence is all-zero bytes in every sample kind used.
     std::memset(data + done * frameBytes_, 0, (frames - done) * frameBytes_);
     const std::int64_t from = playedTo_;
-    StampPosition(from, done);
+    heard_.Handed(from, static_cast<std::int64_t>(done), static_cast<std::int64_t>(frames));
+    playedTo_ = from + static_cast<std::int64_t>(done);
     if (done > 0) {
-        NoteHeardLevel(LevelAt(from));
+        NoteHeardLevel(LevelAt(heard_.Position()));
         if (ring_.Writable() >= static_cast<std::size_t>(wakeFrames_))
             wake_.release();
     }

@@ -225,7 +225,8 @@ void SoundEngine::Play()
         playEnd_ = contentFrames_;
         endGrows_ = count_.Active() && !hasRecording_;
     }
-    StampPosition(start, 0);
+    playedTo_ = start;
+    heard_.Reset(start, format_.rate, false);
     StartDevice(Mode::Play);
     {
         // The sound is read before the device opens: an open device that
@@ -242,6 +243,8 @@ void SoundEngine::Play()
         throw;
     }
     waitForRoom_ = device_.IsUnpaced();
+    // A test driver quicker than real time has no pace to measure a lead by.
+    heard_.Reset(start, format_.rate, !waitForRoom_);
     state_ = State::Playing;
     device_.Start();
 }
@@ -341,7 +344,8 @@ void SoundEngine::Stop()
 
 void SoundEngine::StopPlayback()
 {
-    const std::int64_t at = Position();
+    // At the end, what the device still held has been played out.
+    const std::int64_t at = finished_ ? contentFrames_ : Position();
     StopDevice();
     // A file that ended before the length its header gave is as long as what
     // could be played of it.
@@ -429,7 +433,8 @@ void SoundEngine::Seek(std::int64_t frame)
         const auto ready = static_cast<std::size_t>(std::min<std::int64_t>(chunkFrames_, contentFrames_ - frame));
         progressed_.wait_for(lock, kPrefillWait / 2, [&] { return ring_.Readable() >= ready || readEnded_; });
     }
-    StampPosition(frame, 0);
+    playedTo_ = frame;
+    heard_.Seek(frame);
     device_.Unlock();
 }
 

@@ -35,6 +35,7 @@
 
 #include "AudioDevice.h"
 #include "FileSystem.h"
+#include "HeardClock.h"
 #include "LengthCount.h"
 #include "Ring.h"
 #include "SoundFile.h"
@@ -123,9 +124,6 @@ private:
     void AudioCallback(std::uint8_t* data, int bytes) override;
     void PlayCallback(std::uint8_t* data, std::size_t frames);
     void CaptureCallback(const std::uint8_t* data, std::size_t frames);
-    // Where the frames of the callback now running start, and how many. Only
-    // on the audio thread, or while it is held off.
-    void StampPosition(std::int64_t base, std::size_t frames);
     void WorkerMain();
     bool WorkerPlayStep();
     bool WorkerRecordStep();
@@ -229,11 +227,7 @@ private:
     std::atomic<bool> finished_{false};
     std::atomic<bool> failed_{false};
     std::atomic<bool> lost_{false};
-    // The position: frames before the last callback, and when it came.
-    std::atomic<std::uint32_t> stampSeq_{0};
-    std::atomic<std::int64_t> stampBase_{0};
-    std::atomic<std::int64_t> stampFrames_{0};
-    std::atomic<std::int64_t> stampNs_{0};
+    HeardClock heard_; // the position while playing
     // Capture: frames that arrived (kept or lost), and the spans lost while
     // the ring was full, handed from the audio thread to the worker.
     std::atomic<std::int64_t> captured_{0};

@@ -1,0 +1,72 @@
+#pragma once
+// Which content frame is being heard while playing, from the device's
+// callbacks alone.
+//
+// Each callback hands the device a buffer: some sound (content frames from
+// a base on), then silence. A sound server holds what it was handed for a
+// while before it is heard, and SDL does not say how long. The callbacks'
+// pacing tells: when playback starts the server takes a burst of buffers to
+// fill its queue, then one buffer each time it has played one. At each paced
+// callback, the frames handed before it less the frames that the time since
+// the first callback could have played are what the server still holds; the
+// least of these over the first two seconds is the lead of what is handed
+// over what is heard. A driver that holds nothing (SDL's disk driver at
+// real-time pace) shows a lead of 0.
+//
+// The heard position then follows the device: the frames handed before the
+// last callback, less the lead, plus what the time since that callback
+// covers of its buffer; mapped back to content frames through the last
+// callbacks, so that silence handed over (an underrun, the end) is heard as
+// silence, and sound from before a seek is heard as the seek's frame.
+//
+// Reset() and Seek() are called while no callback can run; Handed() on the
+// audio thread; Position() on any thread.
+#include <atomic>
+#include <cstdint>
+
+namespace sound {
+
+class HeardClock {
+public:
+    // Playback starts at `frame`. Without `measureLead` (a test driver that
+    // calls back faster than real time) the lead stays 0.
+    void Reset(std::int64_t frame, int rate, bool measureLead);
+    // Playback goes on from `frame`; what the device still holds is heard as
+    // `frame` until it has played out.
+    void Seek(std::int64_t frame);
+    // A callback handed `frames` frames: `sound` content frames from `base`,
+    // then silence.
+    void Handed(std::int64_t base, std::int64_t sound, std::int64_t frames);
+    // The content frame being heard now.
+    std::int64_t Position() const;
+    // The measured lead in frames; -1 until it is known.
+    std::int64_t Lead() const { return lead_.load(std::memory_order_relaxed); }
+
+    // For tests: the clock's time in nanoseconds; 0 for the steady clock.
+    std::int64_t (*now)() = nullptr;
+
+private:
+    static constexpr int kEntries = 16;
+    std::int64_t Now() const;
+    void Push(std::int64_t device, std::int64_t base, std::int64_t sound, bool restart);
+
+    int rate_ = 1;
+    bool measure_ = false;
+    // Audio thread only.
+    std::int64_t handed_ = 0;  // device frames handed since Reset
+    std::int64_t prevNs_ = -1;
+    std::int64_t firstPacedNs_ = -1;
+    std::int64_t leadMin_ = -1;
+    // Published under seq_: what each recent callback handed, by device frame.
+    struct Entry {
+        std::atomic<std::int64_t> device{0}, base{0}, sound{0};
+    };
+    std::atomic<std::uint32_t> seq_{0};
+    Entry entries_[kEntries];
+    std::atomic<std::uint32_t> first_{0}, count_{0}; // entries first_ .. count_-1 are current
+    std::atomic<std::int64_t> t0_{-1};               // the first callback
+    std::atomic<std::int64_t> lastNs_{-1}, lastDevice_{0}, lastFrames_{0};
+    std::atomic<std::int64_t> lead_{-1};
+};
+
+} // namespace sound
