@@ -9,7 +9,7 @@
 //   label lead    how far the engine's position (what the label shows) is
 //                 ahead of the click being heard; no drift means the lead
 //                 stays within a device buffer from click to click.
-// Usage: pulse_timing FRAMES... (e.g. 0 8192; 0 is the engine's default).
+// Usage: pulse_timing FRAMES... (e.g. 0 4096; 0 is the engine's default).
 // Needs PULSE_SERVER and a sink named "speaker" (pulse_timing.sh starts both).
 #include <pulse/error.h>
 #include <pulse/simple.h>
@@ -163,7 +163,7 @@ int main(int argc, char** argv)
             firsts[a].push_back(playOnce(std::atoi(argv[a]), leads[a]));
     for (int a = 1; a < argc; ++a) {
         const int frames = std::atoi(argv[a]);
-        const std::string name = frames ? std::to_string(frames) + " frames" : "default (about 100 ms)";
+        const std::string name = frames ? std::to_string(frames) + " frames" : "default (about 200 ms)";
         const auto [low, high] = std::minmax_element(leads[a].begin(), leads[a].end());
         std::printf("%-24s %9.1f ms %9.1f ms %9.1f ms %9.1f ms\n", name.c_str(), median(firsts[a]), median(leads[a]),
                     leads[a].empty() ? 0.0 : *low, leads[a].empty() ? 0.0 : *high);

@@ -211,6 +211,13 @@ void AudioDevice::Unlock()
         Sdl().UnlockAudioDevice(id_);
 }
 
+bool AudioDevice::ThroughSoundServer()
+{
+    InitAudio(Direction::Output);
+    const char* driver = Sdl().GetCurrentAudioDriver();
+    return driver && (std::strcmp(driver, "pulseaudio") == 0 || std::strcmp(driver, "pipewire") == 0);
+}
+
 bool AudioDevice::IsUnpaced() const
 {
     const char* driver = id_ ? Sdl().GetCurrentAudioDriver() : nullptr;

@@ -41,6 +41,10 @@ public:
     // True for SDL's test drivers (dummy, and disk when told to be quicker
     // than real time), which call back faster than a sound card would.
     bool IsUnpaced() const;
+    // True when SDL plays through a sound server (PulseAudio, PipeWire),
+    // which keeps a queue of its own. Initialises SDL's audio first; throws
+    // as Open does when it cannot.
+    static bool ThroughSoundServer();
 
 private:
     std::uint32_t id_ = 0;

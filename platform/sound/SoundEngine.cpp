@@ -212,7 +212,12 @@ void SoundEngine::Play()
         return; // at the end: nothing to play
 
     CheckDeviceFormat("play");
-    const int bufferFrames = tuning_.playBufferFrames > 0 ? tuning_.playBufferFrames : DeviceBufferFrames(format_.rate);
+    // Through a sound server, buffers twice as long: the server keeps a queue
+    // of its own, and longer writes wake it and SDL's thread half as often.
+    // The heard clock keeps the position on what is heard all the same.
+    const int bufferFrames = tuning_.playBufferFrames > 0
+                                 ? tuning_.playBufferFrames
+                                 : DeviceBufferFrames(format_.rate) * (AudioDevice::ThroughSoundServer() ? 2 : 1);
     // A second of sound ahead, refilled in batches of four buffers: the worker
     // wakes a few times a second, and the ring never holds less than a second.
     ring_.Reset(static_cast<std::size_t>(std::max(format_.rate, 4 * bufferFrames) + 4 * bufferFrames), frameBytes_);

@@ -52,7 +52,8 @@ struct EngineTuning {
     // Open waits this long for the length of a file whose header cannot tell
     // it to be counted; a longer count goes on in the background.
     std::chrono::milliseconds countWait{100};
-    // Frames per device buffer while playing; 0 for about 100 ms.
+    // Frames per device buffer while playing; 0 for about 100 ms, 200 ms
+    // through a sound server.
     int playBufferFrames = 0;
     // A recording whose input hands over nothing for this long stops as if
     // the device had gone, rather than going on with nothing coming in.
