@@ -231,7 +231,6 @@ void SoundEngine::Play()
         endGrows_ = count_.Active() && !hasRecording_;
     }
     playedTo_ = start;
-    heard_.Reset(start, format_.rate, false);
     StartDevice(Mode::Play);
     {
         // The sound is read before the device opens: an open device that
