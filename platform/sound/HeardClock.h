@@ -42,7 +42,8 @@ public:
     // The measured lead in frames; -1 until it is known.
     std::int64_t Lead() const { return lead_.load(std::memory_order_relaxed); }
 
-    // For tests: the clock's time in nanoseconds; 0 for the steady clock.
+    // For tests: where the time in nanoseconds comes from; null for the
+    // steady clock.
     std::int64_t (*now)() = nullptr;
 
 private:
