@@ -52,7 +52,10 @@ void SoundEngine::StartDevice(Mode mode)
     EnsureWorker();
     waitForRoom_ = device_.IsUnpaced();
     capturing_ = mode == Mode::Record;
-    workBuffer_.assign(static_cast<std::size_t>(chunkFrames_) * frameBytes_, 0);
+    // A recording is written in batches of up to wakeFrames_: one write, and
+    // one rewrite of the header, per batch rather than per buffer.
+    const std::int64_t batch = mode == Mode::Record ? std::max<std::int64_t>(chunkFrames_, wakeFrames_) : chunkFrames_;
+    workBuffer_.assign(static_cast<std::size_t>(batch) * frameBytes_, 0);
     readEnded_ = finished_ = failed_ = lost_ = false;
     silentAfterEnd_ = 0;
     for (auto& level : levels_)
@@ -376,13 +379,14 @@ bool SoundEngine::WorkerRecordStep()
     const std::uint32_t gap = gapsRead_.load(std::memory_order_relaxed);
     const bool gapWaiting = gap != gapsWritten_.load(std::memory_order_acquire);
     const std::uint64_t readAt = ring_.Read();
+    const std::size_t batch = workBuffer_.size() / frameBytes_;
     if (gapWaiting && gaps_[gap % kGapSlots].at == readAt) {
         silence = gaps_[gap % kGapSlots].frames;
     } else {
         std::size_t limit = ring_.Readable();
         if (gapWaiting)
             limit = std::min<std::size_t>(limit, gaps_[gap % kGapSlots].at - readAt);
-        n = std::min(limit, static_cast<std::size_t>(chunkFrames_));
+        n = std::min(limit, batch);
         if (n < static_cast<std::size_t>(chunkFrames_) && !drain && !gapWaiting)
             n = 0; // wait for a whole chunk
         ring_.Read(workBuffer_.data(), n);
@@ -399,7 +403,7 @@ bool SoundEngine::WorkerRecordStep()
         std::memset(workBuffer_.data(), 0, workBuffer_.size());
         wanted = silence;
         for (std::int64_t left = silence; left > 0;) {
-            const std::int64_t part = std::min<std::int64_t>(left, chunkFrames_);
+            const std::int64_t part = std::min<std::int64_t>(left, static_cast<std::int64_t>(batch));
             const std::int64_t w = recordingWriter_.Write(kind_, workBuffer_.data(), part);
             got += std::max<std::int64_t>(w, 0);
             left -= part;
