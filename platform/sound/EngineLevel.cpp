@@ -3,8 +3,8 @@
 // while recording, the audio callback measures each buffer as it arrives.
 // The peaks of the last chunks are kept with the content frame each starts
 // at; the GUI thread looks up the chunk now being heard. The audio callback
-// sees when the level of what it hands over moves by a decibel and wakes the
-// worker, which tells the caller: a meter needs no timer of its own, and the
+// sees when the level being heard moves by a decibel and wakes the worker,
+// which tells the caller: a meter needs no timer of its own, and the
 // worker, which moves sound in batches of several buffers, need not wake for
 // every buffer to keep the meter current.
 #include <algorithm>

@@ -66,6 +66,7 @@ private:
     Entry entries_[kEntries];
     std::atomic<std::uint32_t> first_{0}, count_{0}; // entries first_ .. count_-1 are current
     std::atomic<std::int64_t> t0_{-1};               // the first callback
+    // The last callback: when, the device frame it started at, how many.
     std::atomic<std::int64_t> lastNs_{-1}, lastDevice_{0}, lastFrames_{0};
     std::atomic<std::int64_t> lead_{-1};
 };
