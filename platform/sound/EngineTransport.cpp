@@ -245,11 +245,12 @@ void SoundEngine::WorkerMain()
             worked = WorkerRecordStep();
         if (worked)
             continue;
-        if (mode != Mode::Idle)
-            TellHeardLevel();
-        if (mode == Mode::Idle)
+        if (mode == Mode::Idle) {
             wake_.acquire();
-        else if (!wake_.try_acquire_for(kDeviceCheck))
+            continue;
+        }
+        TellHeardLevel();
+        if (!wake_.try_acquire_for(kDeviceCheck))
             WorkerCheckDevice();
     }
 }
