@@ -26,6 +26,48 @@ void IgnoreFileSizeSignal()
 }
 
 #ifndef _WIN32
+std::unique_ptr<File> File::OpenForReading(const std::filesystem::path& path, std::string& why)
+{
+    // O_NONBLOCK makes opening a FIFO return at once instead of waiting for a
+    // writer; what was opened is then looked at through the descriptor, so it
+    // cannot be swapped between the look and the open.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    if (fd < 0) {
+        why = std::strerror(errno);
+        return nullptr;
+    }
+    auto file = std::unique_ptr<File>(new File(fd));
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) {
+        why = std::strerror(errno);
+        return nullptr;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        const char* what = S_ISDIR(st.st_mode)    ? "a folder"
+                           : S_ISFIFO(st.st_mode) ? "a named pipe (FIFO)"
+                           : S_ISCHR(st.st_mode)  ? "a character device"
+                           : S_ISBLK(st.st_mode)  ? "a block device"
+                           : S_ISSOCK(st.st_mode) ? "a socket"
+                                                  : "a special file";
+        why = std::string("it is ") + what + ", not a regular sound file";
+        return nullptr;
+    }
+    // Reads of a regular file never wait on a writer; the flag is dropped so
+    // they behave as usual.
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    return file;
+}
+
+std::unique_ptr<File> File::Create(const std::filesystem::path& path, std::string& why)
+{
+    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOCTTY, 0666);
+    if (fd < 0) {
+        why = std::strerror(errno);
+        return nullptr;
+    }
+    return std::unique_ptr<File>(new File(fd));
+}
+
 std::unique_ptr<LockedFile> LockedFile::Open(const std::filesystem::path& path, bool writable, std::string* why)
 {
     auto fail = [&](const char* reason) {
@@ -45,34 +87,42 @@ std::unique_ptr<LockedFile> LockedFile::Open(const std::filesystem::path& path, 
     return file;
 }
 
-LockedFile::~LockedFile()
+int File::NewDescriptor(std::string& why) const
 {
-    ::close(fd_); // releases the lock
+    const int fd = ::fcntl(fd_, F_DUPFD_CLOEXEC, 0);
+    if (fd < 0)
+        why = std::strerror(errno);
+    return fd;
 }
 
-std::int64_t LockedFile::Size() const
+File::~File()
+{
+    ::close(fd_); // releases a lock held on it
+}
+
+std::int64_t File::Size() const
 {
     struct stat st {};
     return ::fstat(fd_, &st) == 0 ? st.st_size : -1;
 }
 
-std::int64_t LockedFile::ModifiedSeconds() const
+std::int64_t File::ModifiedSeconds() const
 {
     struct stat st {};
     return ::fstat(fd_, &st) == 0 ? st.st_mtime : 0;
 }
 
-bool LockedFile::ReadAt(std::int64_t offset, void* data, std::size_t bytes) const
+bool File::ReadAt(std::int64_t offset, void* data, std::size_t bytes) const
 {
     return ::pread(fd_, data, bytes, offset) == static_cast<ssize_t>(bytes);
 }
 
-bool LockedFile::WriteAt(std::int64_t offset, const void* data, std::size_t bytes)
+bool File::WriteAt(std::int64_t offset, const void* data, std::size_t bytes)
 {
     return ::pwrite(fd_, data, bytes, offset) == static_cast<ssize_t>(bytes);
 }
 
-bool LockedFile::Sync()
+bool File::Sync()
 {
     return ::fsync(fd_) == 0;
 }

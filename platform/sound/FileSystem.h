@@ -15,28 +15,48 @@ namespace sound::fs {
 // (EFBIG) instead of killing the process with SIGXFSZ. Safe to call often.
 void IgnoreFileSizeSignal();
 
-// A file held open with an exclusive advisory lock (flock), so that another
-// process can tell a file in use from one left behind. Opening never follows
-// a symbolic link and takes only a regular file owned by this user. Reads
-// and writes go to byte offsets of that file and nowhere else.
-class LockedFile {
+// A file held by its descriptor: reads and writes go to byte offsets of that
+// file and nowhere else, whatever is later renamed or linked in its place.
+class File {
 public:
-    // Empty when the file cannot be opened or is locked by another process;
-    // `why` then says which.
-    static std::unique_ptr<LockedFile> Open(const std::filesystem::path& path, bool writable, std::string* why = nullptr);
-    ~LockedFile();
-    LockedFile(const LockedFile&) = delete;
-    LockedFile& operator=(const LockedFile&) = delete;
+    // Opens a file for reading without ever waiting on it: a FIFO or a device
+    // is opened without blocking and refused, as is a folder, so nothing waits
+    // for a writer that never comes. Empty when the file cannot be opened or
+    // is not a regular file; `why` then says which, in words for a user.
+    static std::unique_ptr<File> OpenForReading(const std::filesystem::path& path, std::string& why);
+    // Creates (truncates) a file to write and read back. Empty, with the
+    // reason in `why`, when it cannot.
+    static std::unique_ptr<File> Create(const std::filesystem::path& path, std::string& why);
+    virtual ~File();
+    File(const File&) = delete;
+    File& operator=(const File&) = delete;
 
+    // A new descriptor of the same open file, for a library that closes the
+    // one it is given, even on failure (libsndfile's sf_open_fd does). -1,
+    // with the reason in `why`, when there is none to be had.
+    int NewDescriptor(std::string& why) const;
     std::int64_t Size() const;
     std::int64_t ModifiedSeconds() const; // since the epoch
     bool ReadAt(std::int64_t offset, void* data, std::size_t bytes) const;
     bool WriteAt(std::int64_t offset, const void* data, std::size_t bytes);
     bool Sync();
 
-private:
-    explicit LockedFile(int fd) : fd_(fd) {}
+protected:
+    explicit File(int fd) : fd_(fd) {}
     int fd_;
+};
+
+// A file held open with an exclusive advisory lock (flock), so that another
+// process can tell a file in use from one left behind. Opening never follows
+// a symbolic link and takes only a regular file owned by this user.
+class LockedFile : public File {
+public:
+    // Empty when the file cannot be opened or is locked by another process;
+    // `why` then says which. The lock goes with the file.
+    static std::unique_ptr<LockedFile> Open(const std::filesystem::path& path, bool writable, std::string* why = nullptr);
+
+private:
+    using File::File;
 };
 
 // Renames `from` to `to` unless `to` exists. False, with the reason, if not.

@@ -10,7 +10,7 @@ const SndfileLibrary& Sf()
         SndfileLibrary api;
         RuntimeLibrary library({{"sndfile", 1}, {"sndfile", -1}}, "libsndfile");
         auto resolve = [&](auto& function, const char* symbol) { library.Resolve(function, symbol); };
-        resolve(api.open, "sf_open");
+        resolve(api.openFd, "sf_open_fd");
         resolve(api.openVirtual, "sf_open_virtual");
         resolve(api.close, "sf_close");
         resolve(api.readfShort, "sf_readf_short");

@@ -11,7 +11,7 @@ namespace sound {
 // which the first window does not need. Loaded once, by whichever thread gets
 // here first; a program that links libsndfile itself gets the copy it has.
 struct SndfileLibrary {
-    decltype(&sf_open) open = nullptr;
+    decltype(&sf_open_fd) openFd = nullptr;
     decltype(&sf_open_virtual) openVirtual = nullptr;
     decltype(&sf_close) close = nullptr;
     decltype(&sf_readf_short) readfShort = nullptr;

@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <climits>
-#include <fstream>
 #include <iterator>
 #include <system_error>
 #include <type_traits>
@@ -12,6 +11,7 @@
 #include <vector>
 
 #include "Exception.h"
+#include "FileSystem.h"
 
 namespace sound {
 
@@ -49,12 +49,11 @@ std::uint32_t LE32(const std::string& b, std::size_t at)
 // with "SF_INFO struct incomplete", which tells a user nothing. For the two
 // commonest containers the header is looked at here to say which it is.
 // Empty when the header says nothing wrong or is of another kind.
-std::string HeaderProblem(const std::filesystem::path& path)
+std::string HeaderProblem(const fs::File& file)
 {
-    std::ifstream in(path, std::ios::binary);
-    std::string b(4096, '\0');
-    in.read(b.data(), static_cast<std::streamsize>(b.size()));
-    b.resize(static_cast<std::size_t>(in.gcount()));
+    std::string b(static_cast<std::size_t>(std::clamp<std::int64_t>(file.Size(), 0, 4096)), '\0');
+    if (!file.ReadAt(0, b.data(), b.size()))
+        return {};
     std::uint64_t rate = 1, channels = 1;
     if (b.size() >= 26 && b.compare(0, 4, "fLaC") == 0) {
         const auto byte = [&](std::size_t i) { return static_cast<std::uint64_t>(static_cast<unsigned char>(b[i])); };
@@ -84,7 +83,7 @@ std::string HeaderProblem(const std::filesystem::path& path)
 // does not exist" for an MP3 it cannot decode and "SF_INFO struct incomplete"
 // for a header with a rate of 0: its own text only follows as detail where
 // it is not misleading.
-std::string OpenFailure(const std::filesystem::path& path)
+std::string OpenFailure(const fs::File& file)
 {
     const int code = Sf().error(nullptr);
     const std::string text = Reason(Sf().strerror(nullptr));
@@ -94,7 +93,7 @@ std::string OpenFailure(const std::filesystem::path& path)
         return "it is not a sound file this program can read";
     if (code == SF_ERR_UNSUPPORTED_ENCODING)
         return "its sound is encoded in a way this program cannot read (" + text + ")";
-    const std::string header = HeaderProblem(path);
+    const std::string header = HeaderProblem(file);
     if (!header.empty())
         return header;
     if (text.find("does not exist") != std::string::npos || text.find("SF_INFO") != std::string::npos)
@@ -141,7 +140,8 @@ SoundFile::~SoundFile()
 }
 
 SoundFile::SoundFile(SoundFile&& other) noexcept
-    : file_(std::exchange(other.file_, nullptr)), format_(other.format_), frames_(other.frames_),
+    : file_(std::exchange(other.file_, nullptr)), descriptor_(std::move(other.descriptor_)),
+      plainTagAtClose_(other.plainTagAtClose_), format_(other.format_), frames_(other.frames_),
       path_(std::move(other.path_)), trusted_(other.trusted_), readAt_(other.readAt_),
       emptyReads_(other.emptyReads_), error_(std::move(other.error_))
 {
@@ -152,6 +152,8 @@ SoundFile& SoundFile::operator=(SoundFile&& other) noexcept
     if (this != &other) {
         Close();
         file_ = std::exchange(other.file_, nullptr);
+        descriptor_ = std::move(other.descriptor_);
+        plainTagAtClose_ = other.plainTagAtClose_;
         format_ = other.format_;
         frames_ = other.frames_;
         path_ = std::move(other.path_);
@@ -163,23 +165,40 @@ SoundFile& SoundFile::operator=(SoundFile&& other) noexcept
     return *this;
 }
 
+// Opens `path` for reading with libsndfile, through a descriptor that was
+// opened without waiting and is known to be a regular file.
+static SNDFILE* OpenForReading(const std::filesystem::path& path, SF_INFO& info, std::unique_ptr<fs::File>& descriptor,
+                               std::string& why)
+{
+    descriptor = fs::File::OpenForReading(path, why);
+    if (!descriptor)
+        return nullptr;
+    if (descriptor->Size() == 0) {
+        why = "the file is empty";
+        return nullptr;
+    }
+    const int fd = descriptor->NewDescriptor(why);
+    if (fd < 0)
+        return nullptr;
+    SNDFILE* file = Sf().openFd(fd, SFM_READ, &info, SF_TRUE);
+    if (!file)
+        why = OpenFailure(*descriptor);
+    return file;
+}
+
 SoundFile SoundFile::OpenRead(const std::filesystem::path& path)
 {
     if (path.empty())
         throw Exception("Cannot open a sound file: no file name is set");
-    std::error_code ec;
-    auto status = std::filesystem::status(path, ec);
-    if (std::filesystem::is_directory(status))
-        throw OpenError(path, "it is a directory");
-    if (std::filesystem::is_regular_file(status) && std::filesystem::file_size(path, ec) == 0 && !ec)
-        throw OpenError(path, "the file is empty");
     if (!Sf().failure.empty())
         throw OpenError(path, Sf().failure);
 
     SF_INFO info{};
-    SNDFILE* file = Sf().open(path.string().c_str(), SFM_READ, &info);
+    std::unique_ptr<fs::File> descriptor;
+    std::string why;
+    SNDFILE* file = OpenForReading(path, info, descriptor, why);
     if (!file)
-        throw OpenError(path, OpenFailure(path));
+        throw OpenError(path, why);
     if (info.channels < 1 || info.samplerate < 1) {
         Sf().close(file);
         throw OpenError(path, kDamaged);
@@ -188,8 +207,9 @@ SoundFile SoundFile::OpenRead(const std::filesystem::path& path)
     result.file_ = file;
     result.format_ = Format{info.samplerate, info.channels, info.format};
     result.path_ = path;
-    const auto bytes = static_cast<std::int64_t>(std::filesystem::file_size(path, ec));
-    result.trusted_ = !ec && Plausible(info.frames, bytes, info.format);
+    const std::int64_t bytes = descriptor->Size();
+    result.descriptor_ = std::move(descriptor);
+    result.trusted_ = bytes >= 0 && Plausible(info.frames, bytes, info.format);
     // An untrusted length stands at 0 until it is counted.
     result.frames_ = result.trusted_ ? info.frames : 0;
     return result;
@@ -206,18 +226,29 @@ static SF_INFO InfoFor(const Format& format)
 
 SoundFile SoundFile::Create(const std::filesystem::path& path, const Format& format, bool headerAlwaysCurrent)
 {
+    auto fail = [&](const std::string& why) { return Exception("Cannot write \"" + path.string() + "\": " + why); };
     if (!Sf().failure.empty())
-        throw Exception("Cannot write \"" + path.string() + "\": " + Sf().failure);
+        throw fail(Sf().failure);
     SF_INFO info = InfoFor(format);
-    SNDFILE* file = Sf().open(path.string().c_str(), SFM_WRITE, &info);
+    std::string why;
+    auto descriptor = fs::File::Create(path, why);
+    if (!descriptor)
+        throw fail(why);
+    const int fd = descriptor->NewDescriptor(why);
+    if (fd < 0)
+        throw fail(why);
+    SNDFILE* file = Sf().openFd(fd, SFM_WRITE, &info, SF_TRUE);
     if (!file)
-        throw Exception("Cannot write \"" + path.string() + "\": " + Reason(Sf().strerror(nullptr)));
-    if ((format.sfFormat & SF_FORMAT_TYPEMASK) == SF_FORMAT_RF64)
+        throw fail(Reason(Sf().strerror(nullptr)));
+    const bool rf64 = (format.sfFormat & SF_FORMAT_TYPEMASK) == SF_FORMAT_RF64;
+    if (rf64)
         Sf().command(file, SFC_RF64_AUTO_DOWNGRADE, nullptr, SF_TRUE);
     if (headerAlwaysCurrent)
         Sf().command(file, SFC_SET_UPDATE_HEADER_AUTO, nullptr, SF_TRUE);
     SoundFile result;
     result.file_ = file;
+    result.descriptor_ = std::move(descriptor);
+    result.plainTagAtClose_ = rf64;
     result.format_ = format;
     return result;
 }
@@ -228,6 +259,18 @@ sf_count_t VioSeek(sf_count_t offset, int whence, void* user) { return static_ca
 sf_count_t VioRead(void* data, sf_count_t bytes, void* user) { return static_cast<Output*>(user)->Read(data, bytes); }
 sf_count_t VioWrite(const void* data, sf_count_t bytes, void* user) { return static_cast<Output*>(user)->Write(data, bytes); }
 sf_count_t VioTell(void* user) { return static_cast<Output*>(user)->Tell(); }
+// libsndfile writes a header whole, at the start of the file, each time it
+// writes one: an RF64 header passes through here to get the plain format tag.
+sf_count_t VioWritePlainTag(const void* data, sf_count_t bytes, void* user)
+{
+    auto* output = static_cast<Output*>(user);
+    if (bytes < 12 || bytes > 65536 || output->Tell() != 0)
+        return output->Write(data, bytes);
+    const auto* begin = static_cast<const std::uint8_t*>(data);
+    std::vector<std::uint8_t> header(begin, begin + bytes);
+    UsePlainFormatTag(header.data(), header.size());
+    return output->Write(header.data(), bytes);
+}
 } // namespace
 
 SoundFile SoundFile::Create(Output& output, const Format& format, std::string& error)
@@ -242,12 +285,15 @@ SoundFile SoundFile::Create(Output& output, const Format& format, std::string& e
         return SoundFile();
     }
     // libsndfile copies the table, so a local one is enough.
-    SF_VIRTUAL_IO io{VioSize, VioSeek, VioRead, VioWrite, VioTell};
+    const bool rf64 = (format.sfFormat & SF_FORMAT_TYPEMASK) == SF_FORMAT_RF64;
+    SF_VIRTUAL_IO io{VioSize, VioSeek, VioRead, rf64 ? VioWritePlainTag : VioWrite, VioTell};
     SNDFILE* file = Sf().openVirtual(&io, SFM_WRITE, &info, &output);
     if (!file) {
         error = Reason(Sf().strerror(nullptr));
         return SoundFile();
     }
+    if (rf64)
+        Sf().command(file, SFC_RF64_AUTO_DOWNGRADE, nullptr, SF_TRUE);
     SoundFile result;
     result.file_ = file;
     result.format_ = format;
@@ -260,7 +306,9 @@ std::int64_t SoundFile::CountFrames(const std::filesystem::path& path,
     if (!Sf().failure.empty())
         return 0;
     SF_INFO info{};
-    SNDFILE* file = Sf().open(path.string().c_str(), SFM_READ, &info);
+    std::unique_ptr<fs::File> descriptor;
+    std::string why;
+    SNDFILE* file = OpenForReading(path, info, descriptor, why);
     if (!file || info.channels < 1)
         return file ? (Sf().close(file), 0) : 0;
     constexpr sf_count_t kChunk = 4096;
@@ -370,6 +418,15 @@ bool SoundFile::Close(std::string* error)
     int result = Sf().close(std::exchange(file_, nullptr));
     if (result != 0 && error)
         *error = Reason(Sf().errorNumber(result));
+    // The header is final now: it gets the plain format tag where it can.
+    // Should that fail, the extensible one it has is as valid.
+    if (result == 0 && std::exchange(plainTagAtClose_, false) && descriptor_) {
+        std::uint8_t header[1024];
+        const auto bytes = static_cast<std::size_t>(std::clamp<std::int64_t>(descriptor_->Size(), 0, sizeof header));
+        if (descriptor_->ReadAt(0, header, bytes) && UsePlainFormatTag(header, bytes))
+            descriptor_->WriteAt(0, header, bytes);
+    }
+    descriptor_.reset();
     return result == 0;
 }
 

@@ -3,15 +3,21 @@
 // their header read, read and written a block of frames at a time in one of
 // the sample kinds the engine moves around, and written either to a path or
 // through an output the caller provides (for an atomic replace).
+#include <cstddef>
 #include <cstdint>
 #include <climits>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <string>
 
 struct sf_private_tag;
 
 namespace sound {
+
+namespace fs {
+class File;
+}
 
 // How samples are held in memory between a file and a sound device. Every
 // file is read in the kind that carries its samples exactly: up to 16-bit
@@ -32,6 +38,12 @@ SampleKind KindOf(int sfFormat);
 // The WAV format a recording into content of this format is kept in: the same
 // sample format where WAV can hold it, otherwise one that holds the kind.
 int RecordingFormatFor(int sfFormat);
+// Rewrites the extensible "fmt " chunk of the WAV or RF64 header in
+// `header` (its first `size` bytes) in the plain form, with the PCM (1) or
+// float (3) tag, wherever the plain form says the same: one or two channels,
+// every bit of a sample valid. A JUNK chunk fills the bytes it frees, so
+// nothing after it moves. Returns whether the header was changed.
+bool UsePlainFormatTag(std::uint8_t* header, std::size_t size);
 
 // Where a file written through SoundFile::Create(Output&...) goes.
 class Output {
@@ -54,15 +66,18 @@ public:
     SoundFile& operator=(const SoundFile&) = delete;
 
     // Reads the header of a sound file. Throws Exception naming the file and
-    // the reason when it is missing, unreadable, empty, a directory or not a
-    // sound file libsndfile knows.
+    // the reason when it is missing, unreadable, empty, not a regular file (a
+    // folder, a FIFO, a device: refused without waiting on it) or not a sound
+    // file libsndfile knows.
     static SoundFile OpenRead(const std::filesystem::path& path);
     // Creates (truncates) a file at `path`. With `headerAlwaysCurrent` the
     // header is rewritten after every write, so the file is a valid sound file
-    // at any moment. Throws Exception naming the file and the reason.
+    // at any moment. An RF64 file stays a RIFF WAV until it passes 4 GiB, and
+    // is finished with the plain format tag where that says the same (see
+    // UsePlainFormatTag). Throws Exception naming the file and the reason.
     static SoundFile Create(const std::filesystem::path& path, const Format& format, bool headerAlwaysCurrent);
-    // Writes a file into `output`. On failure returns no file and sets
-    // `error` to the reason.
+    // Writes a file into `output`, RF64 as above. On failure returns no file
+    // and sets `error` to the reason.
     static SoundFile Create(Output& output, const Format& format, std::string& error);
 
     explicit operator bool() const { return file_ != nullptr; }
@@ -114,6 +129,8 @@ public:
 
 private:
     sf_private_tag* file_ = nullptr;
+    std::unique_ptr<fs::File> descriptor_; // the file libsndfile reads or writes
+    bool plainTagAtClose_ = false;         // a created RF64 whose header is rewritten at Close
     Format format_;
     std::int64_t frames_ = 0;
     std::filesystem::path path_; // of a file opened for reading

@@ -1,7 +1,9 @@
 // Recording through SDL's disk driver: what the "microphone" file holds must
 // end up in the saved file, in the opened file's format.
 #include "AudioTestUtil.h"
+#include "AtomicSave.h"
 
+#include <cstdio>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -16,6 +18,33 @@ static std::string Microphone(const fs::path& raw, int samples, unsigned seed)
 }
 
 const int kWav16 = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
+
+// The format tag of a WAV's "fmt " chunk: 1 PCM, 3 float, 0xFFFE extensible.
+static int FormatTag(const fs::path& path)
+{
+    const std::string b = ReadBytes(path);
+    for (std::size_t at = 12; at + 10 <= b.size(); at += 8 + (static_cast<unsigned char>(b[at + 4]) | static_cast<unsigned char>(b[at + 5]) << 8)) {
+        if (b.compare(at, 4, "fmt ") == 0)
+            return static_cast<unsigned char>(b[at + 8]) | static_cast<unsigned char>(b[at + 9]) << 8;
+    }
+    return -1;
+}
+
+// What Python's standard wave module reads of a WAV: "channels width rate frames".
+static std::string PythonWave(const fs::path& path)
+{
+    const std::string command = "python3 -c 'import sys, wave; w = wave.open(sys.argv[1]); "
+                                "print(w.getnchannels(), w.getsampwidth(), w.getframerate(), w.getnframes())' '" +
+                                path.string() + "' 2>&1";
+    std::string out;
+    if (FILE* pipe = popen(command.c_str(), "r")) {
+        char line[256];
+        while (std::fgets(line, sizeof line, pipe))
+            out += line;
+        pclose(pipe);
+    }
+    return out;
+}
 
 // Twice on an empty template: record past the end of the input (then
 // silence), Stop, Save as "Temp.wav": exactly the input, then silence, in the
@@ -43,8 +72,11 @@ TEST(Recording, SavedFileHoldsTheInputInTheTemplateFormat)
             engine.Save(dir / "Temp.wav");
             SF_INFO info;
             const std::string saved = Decoded(dir / "Temp.wav", 's', info);
-            // A RIFF WAV (libsndfile reads its extensible header as WAVEX).
+            // A RIFF WAV with the plain PCM tag, which every reader knows.
             EXPECT_EQ(ReadBytes(dir / "Temp.wav").substr(0, 4), "RIFF");
+            EXPECT_EQ(FormatTag(dir / "Temp.wav"), 1);
+            EXPECT_EQ(PythonWave(dir / "Temp.wav"), std::to_string(channels) + " 2 " + std::to_string(rate) + " " +
+                                                         std::to_string(stopped) + "\n");
             EXPECT_EQ(std::tuple(info.format & SF_FORMAT_SUBMASK, info.samplerate, info.channels, info.frames),
                       std::tuple(kWav16 & SF_FORMAT_SUBMASK, rate, channels, stopped));
             EXPECT_TRUE(saved.substr(0, input.size()) == input);
@@ -59,6 +91,33 @@ TEST(Recording, SavedFileHoldsTheInputInTheTemplateFormat)
         EXPECT_EQ(std::distance(fs::directory_iterator(dir.path), fs::directory_iterator()), 3);
     }
     setenv("SDL_DISKAUDIODELAY", "0", 1);
+}
+
+// A float template gives a recording with the plain float tag, whether it
+// is renamed into place or written anew; only more than two channels need
+// the extensible form.
+TEST(Recording, TheFormatTagIsThePlainOneWhereItCanBe)
+{
+    ScratchDir dir;
+    WriteSound(dir / "test1.wav", SF_FORMAT_WAV | SF_FORMAT_FLOAT, 8000, 2, std::vector<short>{});
+    Microphone(dir / "mic.raw", 8000, 4);
+    SoundEngine engine;
+    engine.Open(dir / "test1.wav");
+    engine.StartRecording(0, dir / "Temp.wav");
+    ASSERT_TRUE(Follow(engine, [&] { return engine.Length() >= 800; }));
+    engine.Stop();
+    engine.Save(dir / "Temp.wav");
+    EXPECT_EQ(FormatTag(dir / "Temp.wav"), 3);
+
+    for (const auto& [channels, tag] : {std::pair{2, 3}, std::pair{3, 0xFFFE}}) {
+        WriteSound(dir / "in.wav", SF_FORMAT_WAV | SF_FORMAT_FLOAT, 8000, channels, Tone(800, channels, 8000));
+        auto in = sound::SoundFile::OpenRead(dir / "in.wav");
+        const sound::Format format{8000, channels, sound::RecordingFormatFor(SF_FORMAT_WAV | SF_FORMAT_FLOAT)};
+        sound::SaveByWriting(dir / "copy.wav", format, sound::SampleKind::F64, {{&in, dir / "in.wav", 800}});
+        EXPECT_EQ(ReadBytes(dir / "copy.wav").substr(0, 4), "RIFF");
+        EXPECT_EQ(FormatTag(dir / "copy.wav"), tag) << channels << " channels";
+        EXPECT_EQ(ReadSound(dir / "copy.wav").samples, ReadSound(dir / "in.wav").samples);
+    }
 }
 
 // Recording into the middle of a file keeps its frames before that point.
