@@ -1,5 +1,6 @@
 #include "Recovery.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstdint>
 #include <cstdio>
@@ -8,6 +9,7 @@
 #include <regex>
 
 #include "FileSystem.h"
+#include "SoundFile.h"
 
 namespace sound {
 
@@ -105,6 +107,12 @@ double FinishHeader(fs::LockedFile& file)
         if (!file.WriteAt(4, field, 4) || !file.WriteAt(dataAt + 4, field + 4, 4))
             return -1;
     }
+    // Headers written while recording have the extensible format tag; the
+    // finished file gets the plain one where that says the same.
+    std::uint8_t header[1024];
+    const auto headerBytes = static_cast<std::size_t>(std::min<std::int64_t>(size, sizeof header));
+    if (file.ReadAt(0, header, headerBytes) && UsePlainFormatTag(header, headerBytes))
+        file.WriteAt(0, header, headerBytes);
     file.Sync();
     return static_cast<double>(frames) / rate;
 }
@@ -128,7 +136,10 @@ std::filesystem::path FreeName(const std::filesystem::path& folder, const std::s
 
 std::vector<RecoveredRecording> RecoverOrphanedRecordings(const std::filesystem::path& folder)
 {
-    static const std::regex hidden(R"(\.(.+)\.[A-Za-z0-9]{6})");
+    // Only the program's own recordings: the window records beside Temp.wav,
+    // into ".Temp.wav." and the six letters QTemporaryFile puts for XXXXXX.
+    // Any other hidden file is someone else's, whatever it holds.
+    static const std::regex hidden(R"(\.(Temp\.wav)\.[A-Za-z]{6})");
     std::vector<RecoveredRecording> recovered;
     std::error_code ec;
     for (const auto& entry : std::filesystem::directory_iterator(folder, ec)) {

@@ -1,11 +1,12 @@
 #pragma once
 // Bringing back recordings cut off by a crash or left by a failed save. A
-// recording lives in a hidden ".NAME.XXXXXX" WAV beside NAME, locked while
-// its program runs. One found unlocked is an orphan: its header is made to
-// match the sound on disk and it is renamed, in its folder, to a visible
-// "STEM (recovered YYYY-MM-DD HH.MM).wav" that replaces nothing.
+// recording lives in a hidden ".Temp.wav.XXXXXX" WAV beside Temp.wav, locked
+// while its program runs. One found unlocked is an orphan: its header is made
+// to match the sound on disk and it is renamed, in its folder, to a visible
+// "Temp (recovered YYYY-MM-DD HH.MM).wav" that replaces nothing.
 //
-// Nothing found is trusted: only regular files of this user are taken,
+// Nothing found is trusted: no other hidden name is looked at, whatever the
+// file holds; only regular files of this user are taken,
 // opened without following links; the header is checked against the size on
 // disk; nothing is written outside the file being recovered.
 #include <filesystem>

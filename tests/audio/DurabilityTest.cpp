@@ -5,6 +5,8 @@
 #include "AudioTestUtil.h"
 #include "Recovery.h"
 
+#include <map>
+
 namespace {
 
 // A counting ramp as the microphone: frame i holds i % 32000 + 1, so every
@@ -76,26 +78,35 @@ TEST(Durability, AStallLongerThanTheRingLeavesSilenceOfTheLostLength)
 }
 
 // Orphans as a crash leaves them: headers that say less than the file holds.
-// Only the unlocked hidden WAV of this user is recovered, under a new name.
+// Only the unlocked hidden WAV of this user that has the program's own name
+// (".Temp.wav." and QTemporaryFile's six letters) is recovered, under a new
+// name; other programs' hidden files are left as they are, whatever they hold.
 TEST(Durability, OrphanedRecordingsAreRecoveredAndNothingElseIsTouched)
 {
     setenv("STALL_MS", "0", 1);
     unsetenv("STALL_COUNT");
     ScratchDir dir;
-    auto orphan = [&](const std::string& name) {
-        WriteSound(dir / name, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 8000, 1, Ramp(8000));
+    auto orphan = [&](const std::string& name, int frames = 8000) {
+        WriteSound(dir / name, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 8000, 1, Ramp(frames));
         std::string bytes = ReadBytes(dir / name);
         bytes.replace(4, 4, std::string(4, '\0'));  // RIFF size
         bytes.replace(40, 4, std::string(4, '\0')); // data size: as if no header was written
-        WriteBytes(dir / name, bytes + std::string(1, '\x7f')); // and a frame cut in half
+        bytes += std::string(1, '\x7f');            // and a frame cut in half
+        WriteBytes(dir / name, bytes);
         return bytes;
     };
-    orphan(".Temp.wav.abc123");
-    const std::string live = orphan(".Temp.wav.live12");
-    auto lock = sound::fs::LockedFile::Open(dir / ".Temp.wav.live12", false);
-    WriteBytes(dir / ".notes.txt.zzzzzz", "not a sound file");
+    orphan(".Temp.wav.abcXYZ");
+    const std::string live = orphan(".Temp.wav.liveAB");
+    auto lock = sound::fs::LockedFile::Open(dir / ".Temp.wav.liveAB", false);
+    std::map<std::string, std::string> foreign;
+    for (const char* name : {".song.abc123", ".a.abcdef", ".My Song.flac.abcdef", ".song.wav.ABCDEF", ".Temp.wav.abc123",
+                             ".Temp.wav.abcdefg", ".temp.wav.abcdef"})
+        foreign[name] = orphan(name);
+    foreign[".other.wav.x1y2z3"] = orphan(".other.wav.x1y2z3", 0); // a header alone
+    foreign[".notes.txt.zzzzzz"] = "not a sound file";
+    WriteBytes(dir / ".notes.txt.zzzzzz", foreign[".notes.txt.zzzzzz"]);
     WriteBytes(dir / "elsewhere.wav", "precious");
-    fs::create_symlink(dir / "elsewhere.wav", dir / ".Temp.wav.link12");
+    fs::create_symlink(dir / "elsewhere.wav", dir / ".Temp.wav.linkAB");
     WriteBytes(dir / "Temp.wav", "the last recording");
 
     const auto recovered = sound::RecoverOrphanedRecordings(dir.path);
@@ -103,10 +114,12 @@ TEST(Durability, OrphanedRecordingsAreRecoveredAndNothingElseIsTouched)
     EXPECT_THAT(recovered[0].path.filename().string(), testing::MatchesRegex(R"(Temp \(recovered [0-9-]{10} [0-9.]{5}\)\.wav)"));
     EXPECT_DOUBLE_EQ(recovered[0].seconds, 1.0);
     EXPECT_EQ(Samples(recovered[0].path), Ramp(8000));
-    EXPECT_FALSE(fs::exists(dir / ".Temp.wav.abc123"));
-    EXPECT_EQ(ReadBytes(dir / ".Temp.wav.live12").substr(0, live.size()), live);
+    EXPECT_FALSE(fs::exists(dir / ".Temp.wav.abcXYZ"));
+    EXPECT_EQ(ReadBytes(dir / ".Temp.wav.liveAB").substr(0, live.size()), live);
     EXPECT_EQ(ReadBytes(dir / "elsewhere.wav"), "precious");
     EXPECT_EQ(ReadBytes(dir / "Temp.wav"), "the last recording");
-    EXPECT_EQ(ReadBytes(dir / ".notes.txt.zzzzzz"), "not a sound file");
+    for (const auto& [name, bytes] : foreign)
+        EXPECT_TRUE(fs::exists(dir / name) && ReadBytes(dir / name) == bytes) << name << " was touched";
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir.path), fs::directory_iterator()), 14);
     EXPECT_THAT(sound::DescribeRecovery(dir.path, recovered), HasSubstr(recovered[0].path.filename().string() + " (1.0 s)"));
 }
