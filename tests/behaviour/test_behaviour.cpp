@@ -116,6 +116,21 @@ private slots:
         QCOMPARE(w.errors.size(), 2);
         QVERIFY2(w.errors[0].contains("notes.wav") && w.errors[1] == w.errors[0], qPrintable(w.errors.join('\n')));
         w.errors.clear();
+        // A FIFO nobody writes into and a device are refused at once, by name:
+        // nothing waits on them.
+        QCOMPARE(mkfifo(qPrintable(w.At("y.wav")), 0600), 0);
+        for (const QString& path : {w.At("y.wav"), QString("/dev/zero")}) {
+            Answer(Form1->btnopen, path);
+            QElapsedTimer clock;
+            clock.start();
+            Click(Form1->Play);
+            QVERIFY(clock.elapsed() < 1000);
+            QCOMPARE(w.errors.size(), 1);
+            QVERIFY2(w.errors[0].startsWith("Cannot open \"" + path + "\": ") &&
+                         w.errors[0].contains("not a regular sound file"),
+                     qPrintable(w.errors[0]));
+            w.errors.clear();
+        }
 
         Answer(Form1->btnopen, w.At("a sound.wav"));
         Answer(Form1->btnopen, w.At("b.wav"));
