@@ -6,6 +6,7 @@
 #include <QCloseEvent>
 #include <QFont>
 #include <QIcon>
+#include <QLabel>
 #include <QMessageBox>
 #include <QPixmap>
 #include <QWidget>
@@ -388,6 +389,35 @@ void TApplication::Run()
     }
 }
 
+// `text` with a zero-width space, where a line may break, after each '/'
+// and every 24 characters in a run without spaces longer than 40, such as a
+// long file name. Shorter runs, and so most messages, are left as they are.
+static QString WithLineBreaks(const QString& text)
+{
+    constexpr int kLongRun = 40, kEvery = 24;
+    const QChar zeroWidthSpace(0x200B);
+    QString out;
+    for (qsizetype i = 0; i < text.size();) {
+        qsizetype end = i;
+        while (end < text.size() && !text[end].isSpace())
+            ++end;
+        if (end - i <= kLongRun) {
+            out += text.mid(i, end - i);
+        } else {
+            for (int sinceBreak = 0; i < end; ++i) {
+                out += text[i];
+                if (text[i] == '/' || ++sinceBreak == kEvery) {
+                    out += zeroWidthSpace;
+                    sinceBreak = 0;
+                }
+            }
+        }
+        for (i = end; i < text.size() && text[i].isSpace(); ++i)
+            out += text[i];
+    }
+    return out;
+}
+
 void TApplication::ShowException(const Exception* E)
 {
     const QString message = QString::fromUtf8(E ? E->Message.c_str() : "");
@@ -397,6 +427,16 @@ void TApplication::ShowException(const Exception* E)
     }
     QMessageBox box(QMessageBox::Critical, QString::fromUtf8(Title.c_str()), message, QMessageBox::Ok,
                     QApplication::activeWindow());
+    // The box wraps its text only at spaces, so a long file name would run
+    // past its edge: the label shows it with places to break, and screen
+    // readers get the message as it is.
+    if (auto* label = box.findChild<QLabel*>("qt_msgbox_label")) {
+        const QString shown = WithLineBreaks(message);
+        if (shown != message) {
+            label->setText(shown);
+            label->setAccessibleName(message);
+        }
+    }
     box.exec();
 }
 

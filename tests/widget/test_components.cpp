@@ -1,8 +1,10 @@
 // The component layer's contracts, and how the form reader fails on a bad
 // definition, on the offscreen platform.
+#include <QAccessible>
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QLabel>
+#include <QMessageBox>
 #include <QProxyStyle>
 #include <QScreen>
 #include <QScrollBar>
@@ -214,6 +216,38 @@ private slots:
         }
         widget->setEnabled(false);
         same("-2048");
+    }
+
+    // The error box shows a long file name whole, broken across lines inside
+    // the box, a box no wider than about the screen, and screen readers get
+    // the message as it is.
+    void errorBoxWrapsALongFileName()
+    {
+        const QString name = "/tmp/" + QString(250, 'n') + ".wav";
+        const QString message = "Cannot open \"" + name + "\": it is not a sound file this program can read";
+        QString heard;
+        QRect screen, box, label;
+        QSize needed;
+        QTimer::singleShot(0, [&] {
+            if (auto* b = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+                auto* l = b->findChild<QLabel*>("qt_msgbox_label");
+                heard = QAccessible::queryAccessibleInterface(l)->text(QAccessible::Name);
+                screen = b->screen()->availableGeometry();
+                box = b->frameGeometry();
+                label = l->geometry();
+                needed = QSize(l->sizeHint().width(), l->heightForWidth(l->width()));
+                b->accept();
+            }
+        });
+        const Exception error{AnsiString(message.toStdString())};
+        Application->ShowException(&error);
+        QCOMPARE(heard, message);
+        QVERIFY2(box.width() <= screen.width() * 11 / 10 && QRect(QPoint(), box.size()).contains(label),
+                 qPrintable(QString("label %1 in box %2 on screen %3").arg(label.width()).arg(box.width()).arg(screen.width())));
+        // All of the text fits the label as laid out: no line is wider.
+        QVERIFY2(needed.width() <= label.width() && needed.height() <= label.height(),
+                 qPrintable(QString("%1x%2 in %3x%4").arg(needed.width()).arg(needed.height())
+                                .arg(label.width()).arg(label.height())));
     }
 
     void badDefinitionsFailConstructionSayingWhatAndWhere()
