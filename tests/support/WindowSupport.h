@@ -33,11 +33,7 @@ inline bool Answer(TButton* button, const QString& answer)
         if (qobject_cast<QMessageBox*>(modal) || (dialog && (seen++ || answer.isEmpty())))
             return modal->reject();
         if (dialog) { // confirmed from the event loop: accept() may open a message box this timer must answer
-            // Typed into the name box, which has the focus: selectFile() leaves a focused box alone.
-            if (auto* name = dialog->findChild<QLineEdit*>("fileNameEdit"))
-                name->setText(answer);
-            else
-                dialog->selectFile(answer);
+            dialog->selectFile(answer);
             QMetaObject::invokeMethod(dialog, &QDialog::accept, Qt::QueuedConnection);
         }
     });
