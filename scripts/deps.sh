@@ -8,7 +8,7 @@ set -euo pipefail
 purpose=${1:-}
 run=(
   cmake g++ make pkg-config
-  qt6-base-dev libsdl2-dev libsndfile1-dev libfontconfig-dev
+  qt6-base-dev libpulse-dev libsdl2-dev libsndfile1-dev libfontconfig-dev
   librsvg2-bin            # draws the PNG icons from the SVG at build time
   fonts-dejavu-core
   qt6-wayland             # so the window opens on a Wayland-only desktop
@@ -17,6 +17,7 @@ test=(
   libgtest-dev googletest
   xvfb xauth xdotool x11-apps x11-utils imagemagick openbox wmctrl
   sox libsox-fmt-all
+  python3                 # its wave module reads what the recorder writes
   clang
   pulseaudio libasound2-plugins   # a sound server for the real-server tests; ALSA's way to it
   dpkg-dev lintian desktop-file-utils appstream man-db groff-base

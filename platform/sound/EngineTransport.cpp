@@ -1,4 +1,4 @@
-// The engine's transport. SDL's audio thread and the worker thread exchange
+// The engine's transport. The device's thread and the worker thread exchange
 // sound through a lock-free ring: for playback the worker reads the files
 // into it and the audio callback takes from it; for recording the callback
 // puts into it and the worker writes it to the file. The callback never
@@ -50,7 +50,7 @@ void SoundEngine::EnsureWorker()
 void SoundEngine::StartDevice(Mode mode)
 {
     EnsureWorker();
-    waitForRoom_ = device_.IsUnpaced();
+    waitForRoom_ = device_ && device_->IsUnpaced();
     capturing_ = mode == Mode::Record;
     // A recording is written in batches of up to wakeFrames_: one write, and
     // one rewrite of the header, per batch rather than per buffer.
@@ -90,7 +90,8 @@ void SoundEngine::StopDevice()
         std::lock_guard lock(mutex_);
         deviceClosing_ = true;
     }
-    device_.Close(); // returns once SDL's callback has returned for good
+    if (device_)
+        device_->Close(); // returns once the callback has returned for good
     std::unique_lock lock(mutex_);
     if (mode_ == Mode::Record) {
         // The callback is gone: a span it was still losing is handed over here.
@@ -115,7 +116,13 @@ std::int64_t SoundEngine::Position() const
     case State::Stopped: return position_;
     case State::Playing: break;
     }
-    return std::min(heard_.Position(), contentFrames_);
+    return std::min(HeardPosition(), contentFrames_);
+}
+
+std::int64_t SoundEngine::HeardPosition() const
+{
+    const std::int64_t heard = device_->HeardFrames();
+    return heard >= 0 ? heard_.At(heard) : heard_.Position();
 }
 
 // How much sound the input should have handed over by now and did not:
@@ -149,18 +156,34 @@ void SoundEngine::NotifyLocked()
     }
 }
 
-// ---------------------------------------------------------------- SDL's thread
+// ---------------------------------------------------------------- the device's thread
 
-void SoundEngine::AudioCallback(std::uint8_t* data, int bytes)
+int SoundEngine::AudioCallback(std::uint8_t* data, int bytes)
 {
     const std::size_t frames = frameBytes_ ? static_cast<std::size_t>(bytes) / frameBytes_ : 0;
-    if (capturing_)
+    if (capturing_) {
         CaptureCallback(data, frames);
-    else
-        PlayCallback(data, frames);
+        return bytes;
+    }
+    const std::size_t sound = PlayCallback(data, frames);
+    return sound < frames ? static_cast<int>(sound * frameBytes_) : bytes;
 }
 
-void SoundEngine::PlayCallback(std::uint8_t* data, std::size_t frames)
+void SoundEngine::PlayedOut()
+{
+    if (!finished_.exchange(true))
+        wake_.release();
+}
+
+void SoundEngine::DeviceLost()
+{
+    lost_ = true;
+    wake_.release();
+}
+
+// Returns the frames of sound handed over: all of them until the content's
+// end, where the rest is silence.
+std::size_t SoundEngine::PlayCallback(std::uint8_t* data, std::size_t frames)
 {
     std::size_t done = ring_.Read(data, frames);
     if (done < frames && waitForRoom_ && !readEnded_) {
@@ -175,15 +198,17 @@ void SoundEngine::PlayCallback(std::uint8_t* data, std::size_t frames)
     heard_.Handed(from, static_cast<std::int64_t>(done), static_cast<std::int64_t>(frames));
     playedTo_ = from + static_cast<std::int64_t>(done);
     if (done > 0) {
-        NoteHeardLevel(LevelAt(heard_.Position()));
+        NoteHeardLevel(LevelAt(HeardPosition()));
         if (ring_.Writable() >= static_cast<std::size_t>(wakeFrames_))
             wake_.release();
     }
-    if (done == 0 && readEnded_ && ring_.Readable() == 0 && ++silentAfterEnd_ >= kSilentBuffersAfterEnd &&
+    const bool ended = done < frames && readEnded_ && ring_.Readable() == 0;
+    if (ended && done == 0 && !deviceEnds_ && ++silentAfterEnd_ >= kSilentBuffersAfterEnd &&
         !finished_.exchange(true))
         wake_.release();
     if (finished_ && waitForRoom_)
         std::this_thread::sleep_for(std::chrono::milliseconds(20)); // an unpaced driver must not spin
+    return ended ? done : frames;
 }
 
 // Hands the span being lost to the worker; false while no slot is free.
@@ -235,7 +260,7 @@ void SoundEngine::WorkerMain()
             mode = mode_;
             if (mode == Mode::Quit)
                 return;
-            if (mode != Mode::Idle && (finished_ || failed_))
+            if (mode != Mode::Idle && (finished_ || failed_ || lost_))
                 NotifyLocked();
         }
         bool worked = false;
@@ -260,7 +285,7 @@ void SoundEngine::WorkerCheckDevice()
     std::lock_guard lock(mutex_);
     if (deviceClosing_ || mode_ == Mode::Idle)
         return;
-    bool lost = device_.IsLost();
+    bool lost = lost_ || device_->IsLost();
     if (mode_ == Mode::Record) {
         // A capture device can stop handing over sound while it still counts
         // as working: SDL 2.26's PulseAudio capture, for one, can spin for

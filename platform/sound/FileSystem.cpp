@@ -6,13 +6,11 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
-#include <thread>
 
 #ifndef _WIN32
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 #endif
 
@@ -133,30 +131,6 @@ bool RenameNoReplace(const std::filesystem::path& from, const std::filesystem::p
         return true;
     why = std::strerror(errno);
     return false;
-}
-
-Outcome RunApart(const std::function<int()>& work, std::chrono::milliseconds timeout)
-{
-    const pid_t child = ::fork();
-    if (child < 0)
-        return Outcome::Unknown;
-    if (child == 0)
-        ::_exit(work());
-    const auto until = std::chrono::steady_clock::now() + timeout;
-    int status = 0;
-    pid_t done;
-    while ((done = ::waitpid(child, &status, WNOHANG)) == 0 && std::chrono::steady_clock::now() < until)
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    if (done == 0) {
-        ::kill(child, SIGKILL);
-        ::waitpid(child, &status, 0);
-        return Outcome::Hung;
-    }
-    if (done != child)
-        return Outcome::Unknown;
-    if (WIFSIGNALED(status))
-        return Outcome::Crashed;
-    return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? Outcome::Done : Outcome::Failed;
 }
 
 void SyncDirectory(const std::filesystem::path& directory)

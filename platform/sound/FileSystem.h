@@ -1,10 +1,8 @@
 #pragma once
 // The few operating-system calls the sound engine needs that the standard
-// library does not offer: files, locks, folders, a child process. This is
+// library does not offer: files, locks, folders. This is
 // the one place where OS calls live.
-#include <chrono>
 #include <cstdint>
-#include <functional>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -64,15 +62,6 @@ bool RenameNoReplace(const std::filesystem::path& from, const std::filesystem::p
 
 // Flushes a folder's entries (a rename in it) to the disk. Best effort.
 void SyncDirectory(const std::filesystem::path& directory);
-
-// How work run in a child process ended.
-enum class Outcome { Done, Failed, Crashed, Hung, Unknown };
-// Runs `work` in a child process (fork) and waits for it at most `timeout`,
-// so that a library that may crash is tried where a crash does no harm. The
-// child leaves with _exit, running nothing of this process's; `work`'s
-// result 0 is Done, anything else Failed. Unknown when no child could be
-// made (and on systems without fork).
-Outcome RunApart(const std::function<int()>& work, std::chrono::milliseconds timeout);
 
 // Gives a file the permissions a newly created file gets by default (read
 // and write for all, less the process's umask).

@@ -90,43 +90,64 @@ void HeardClock::Push(std::int64_t device, std::int64_t base, std::int64_t sound
         first_.store(restart ? count : count + 1 - kEntries, std::memory_order_relaxed);
 }
 
-std::int64_t HeardClock::Position() const
-{
-    const std::int64_t now = Now();
+struct HeardClock::Snapshot {
     std::int64_t t0, lastNs, lastDevice, lastFrames, lead;
     std::int64_t device[kEntries], base[kEntries], sound[kEntries];
-    std::uint32_t first, count, seq;
+    std::uint32_t first, count;
+
+    // Back to a content frame, through the buffer that holds `heard`.
+    std::int64_t ContentAt(std::int64_t heard) const
+    {
+        for (std::uint32_t i = count; i != first; --i) {
+            const std::uint32_t k = (i - 1) % kEntries;
+            if (device[k] <= heard)
+                return base[k] + std::min(heard - device[k], sound[k]);
+        }
+        return base[first % kEntries];
+    }
+};
+
+HeardClock::Snapshot HeardClock::Read() const
+{
+    Snapshot s;
+    std::uint32_t seq;
     do {
         seq = seq_.load(std::memory_order_acquire);
-        t0 = t0_.load(std::memory_order_relaxed);
-        lastNs = lastNs_.load(std::memory_order_relaxed);
-        lastDevice = lastDevice_.load(std::memory_order_relaxed);
-        lastFrames = lastFrames_.load(std::memory_order_relaxed);
-        lead = lead_.load(std::memory_order_relaxed);
-        first = first_.load(std::memory_order_relaxed);
-        count = count_.load(std::memory_order_relaxed);
-        for (std::uint32_t i = first; i != count && i - first < kEntries; ++i) {
+        s.t0 = t0_.load(std::memory_order_relaxed);
+        s.lastNs = lastNs_.load(std::memory_order_relaxed);
+        s.lastDevice = lastDevice_.load(std::memory_order_relaxed);
+        s.lastFrames = lastFrames_.load(std::memory_order_relaxed);
+        s.lead = lead_.load(std::memory_order_relaxed);
+        s.first = first_.load(std::memory_order_relaxed);
+        s.count = count_.load(std::memory_order_relaxed);
+        for (std::uint32_t i = s.first; i != s.count && i - s.first < kEntries; ++i) {
             const Entry& e = entries_[i % kEntries];
-            device[i % kEntries] = e.device.load(std::memory_order_relaxed);
-            base[i % kEntries] = e.base.load(std::memory_order_relaxed);
-            sound[i % kEntries] = e.sound.load(std::memory_order_relaxed);
+            s.device[i % kEntries] = e.device.load(std::memory_order_relaxed);
+            s.base[i % kEntries] = e.base.load(std::memory_order_relaxed);
+            s.sound[i % kEntries] = e.sound.load(std::memory_order_relaxed);
         }
         std::atomic_thread_fence(std::memory_order_acquire);
     } while ((seq & 1) || seq != seq_.load(std::memory_order_relaxed));
-    if (t0 < 0)
-        return base[first % kEntries]; // nothing handed over yet
+    return s;
+}
+
+std::int64_t HeardClock::Position() const
+{
+    const std::int64_t now = Now();
+    const Snapshot s = Read();
+    if (s.t0 < 0)
+        return s.base[s.first % kEntries]; // nothing handed over yet
 
     // The device frame being heard.
     const auto frames = [&](std::int64_t ns) { return static_cast<std::int64_t>(double(ns) * rate_ / 1e9); };
-    const std::int64_t handed = lastDevice + std::min(frames(std::max<std::int64_t>(0, now - lastNs)), lastFrames);
-    const std::int64_t heard = lead >= 0 ? handed - lead : std::min(handed, frames(now - t0));
-    // Back to a content frame, through the buffer that holds it.
-    for (std::uint32_t i = count; i != first; --i) {
-        const std::uint32_t k = (i - 1) % kEntries;
-        if (device[k] <= heard)
-            return base[k] + std::min(heard - device[k], sound[k]);
-    }
-    return base[first % kEntries];
+    const std::int64_t handed =
+        s.lastDevice + std::min(frames(std::max<std::int64_t>(0, now - s.lastNs)), s.lastFrames);
+    return s.ContentAt(s.lead >= 0 ? handed - s.lead : std::min(handed, frames(now - s.t0)));
+}
+
+std::int64_t HeardClock::At(std::int64_t device) const
+{
+    return Read().ContentAt(device);
 }
 
 } // namespace sound

@@ -1,6 +1,7 @@
 #pragma once
-// Which content frame is being heard while playing, from the device's
-// callbacks alone.
+// Which content frame is being heard while playing: from the device's own
+// count of the frames heard where it keeps one (a sound server's timing),
+// otherwise estimated from its callbacks alone.
 //
 // Each callback hands the device a buffer: some sound (content frames from
 // a base on), then silence. A sound server holds what it was handed for a
@@ -37,8 +38,11 @@ public:
     // A callback handed `frames` frames: `sound` content frames from `base`,
     // then silence.
     void Handed(std::int64_t base, std::int64_t sound, std::int64_t frames);
-    // The content frame being heard now.
+    // The content frame being heard now, estimated.
     std::int64_t Position() const;
+    // The content frame at `device` frames handed over since Reset, as a
+    // device that counts what it has played tells it.
+    std::int64_t At(std::int64_t device) const;
     // The measured lead in frames; -1 until it is known.
     std::int64_t Lead() const { return lead_.load(std::memory_order_relaxed); }
 
@@ -47,7 +51,10 @@ public:
     std::int64_t (*now)() = nullptr;
 
 private:
-    static constexpr int kEntries = 16;
+    // A sound server's queue and latency fit in this many callbacks.
+    static constexpr int kEntries = 32;
+    struct Snapshot;
+    Snapshot Read() const;
     std::int64_t Now() const;
     void Push(std::int64_t device, std::int64_t base, std::int64_t sound, bool restart);
 

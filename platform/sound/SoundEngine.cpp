@@ -24,17 +24,6 @@ namespace {
 // device.
 constexpr auto kPrefillWait = std::chrono::milliseconds(500);
 
-// About 100 ms per device buffer (4096 frames at most), as a power of two
-// SDL likes: a sound server then wakes the program ten times a second at CD
-// rates, not forty.
-int DeviceBufferFrames(int rate)
-{
-    int frames = 256;
-    while (frames * 2 <= rate / 10 && frames < 4096)
-        frames *= 2;
-    return frames;
-}
-
 // What sound devices take: a header that claims a rate or a channel count
 // outside these is refused before a device (and a ring sized by the rate)
 // is opened for it.
@@ -212,12 +201,10 @@ void SoundEngine::Play()
         return; // at the end: nothing to play
 
     CheckDeviceFormat("play");
-    // Through a sound server, buffers twice as long: the server keeps a queue
-    // of its own, and longer writes wake it and SDL's thread half as often.
-    // The heard clock keeps the position on what is heard all the same.
+    NewDevice();
     const int bufferFrames = tuning_.playBufferFrames > 0
                                  ? tuning_.playBufferFrames
-                                 : DeviceBufferFrames(format_.rate) * (AudioDevice::ThroughSoundServer() ? 2 : 1);
+                                 : device_->BufferFrames(AudioDevice::Direction::Output, format_.rate);
     // A second of sound ahead, refilled in batches of four buffers: the worker
     // wakes a few times a second, and the ring never holds less than a second.
     ring_.Reset(static_cast<std::size_t>(std::max(format_.rate, 4 * bufferFrames) + 4 * bufferFrames), frameBytes_);
@@ -235,22 +222,34 @@ void SoundEngine::Play()
     {
         // The sound is read before the device opens: an open device that
         // waits, paused, sends silence ahead of the sound (a whole buffer of
-        // it to a sound server), which would be heard as a late start.
+        // it to a sound server), which would be heard as a late start. A
+        // sound server asks for its whole queue, two and a half buffers, at
+        // once.
         std::unique_lock lock(mutex_);
-        const auto prefill = static_cast<std::size_t>(std::min<std::int64_t>(2 * bufferFrames, playEnd_ - start));
+        const auto prefill = static_cast<std::size_t>(std::min<std::int64_t>(3 * bufferFrames, playEnd_ - start));
         progressed_.wait_for(lock, kPrefillWait, [&] { return ring_.Readable() >= prefill || readEnded_; });
     }
     try {
-        device_.Open(AudioDevice::Direction::Output, format_.rate, format_.channels, kind_, bufferFrames, this);
+        device_->Open(AudioDevice::Direction::Output, format_.rate, format_.channels, kind_, bufferFrames, this);
     } catch (...) {
         StopDevice();
         throw;
     }
-    waitForRoom_ = device_.IsUnpaced();
+    waitForRoom_ = device_->IsUnpaced();
+    deviceEnds_ = device_->PlaysOut();
     // A test driver quicker than real time has no pace to measure a lead by.
     heard_.Reset(start, format_.rate, !waitForRoom_);
     state_ = State::Playing;
-    device_.Start();
+    device_->Start();
+}
+
+// Takes the way to the sound that answers now (a sound server may have come
+// or gone since the last time); the worker is idle meanwhile.
+void SoundEngine::NewDevice()
+{
+    auto device = AudioDevice::Create();
+    std::lock_guard lock(mutex_);
+    device_.swap(device);
 }
 
 void SoundEngine::StartRecording(std::int64_t from, const std::filesystem::path& besideFile)
@@ -269,8 +268,9 @@ void SoundEngine::StartRecording(std::int64_t from, const std::filesystem::path&
         base = "recording";
 
     CheckDeviceFormat("record into");
-    const int bufferFrames = DeviceBufferFrames(format_.rate);
-    device_.Open(AudioDevice::Direction::Input, format_.rate, format_.channels, kind_, bufferFrames, this);
+    NewDevice();
+    const int bufferFrames = device_->BufferFrames(AudioDevice::Direction::Input, format_.rate);
+    device_->Open(AudioDevice::Direction::Input, format_.rate, format_.channels, kind_, bufferFrames, this);
 
     // Make the new recording's file before dropping the old recording, so a
     // failure here leaves the content as it was.
@@ -278,7 +278,7 @@ void SoundEngine::StartRecording(std::int64_t from, const std::filesystem::path&
     QTemporaryFile file(QFile::decodeName(QByteArray::fromStdString((directory / ("." + base + ".XXXXXX")).string())));
     file.setAutoRemove(false);
     if (!file.open()) {
-        device_.Close();
+        device_->Close();
         throw Exception("Cannot record into " + Quoted(directory) + ": " + file.errorString().toStdString());
     }
     const std::filesystem::path path(QFile::encodeName(file.fileName()).toStdString());
@@ -292,7 +292,7 @@ void SoundEngine::StartRecording(std::int64_t from, const std::filesystem::path&
         if (!lock)
             throw Exception("Cannot record into " + Quoted(path) + ": " + why);
     } catch (const Exception&) {
-        device_.Close();
+        device_->Close();
         writer.Close();
         file.remove();
         throw;
@@ -317,11 +317,13 @@ void SoundEngine::StartRecording(std::int64_t from, const std::filesystem::path&
 // Starts the device and the worker on the recording's open writer, appending.
 void SoundEngine::ResumeRecording()
 {
-    if (!device_.IsOpen())
-        device_.Open(AudioDevice::Direction::Input, format_.rate, format_.channels, kind_,
-                     DeviceBufferFrames(format_.rate), this);
+    if (!device_->IsOpen()) {
+        NewDevice();
+        device_->Open(AudioDevice::Direction::Input, format_.rate, format_.channels, kind_,
+                      device_->BufferFrames(AudioDevice::Direction::Input, format_.rate), this);
+    }
     recordingReader_.Close();
-    const int bufferFrames = DeviceBufferFrames(format_.rate);
+    const int bufferFrames = device_->BufferFrames(AudioDevice::Direction::Input, format_.rate);
     const auto ringFrames = static_cast<std::size_t>(
         std::max<double>(tuning_.captureRingSeconds * format_.rate, 4.0 * bufferFrames));
     ring_.Reset(ringFrames, frameBytes_);
@@ -335,7 +337,7 @@ void SoundEngine::ResumeRecording()
     gapOpen_ = false;
     StartDevice(Mode::Record);
     state_ = State::Recording;
-    device_.Start();
+    device_->Start();
 }
 
 void SoundEngine::Stop()
@@ -424,7 +426,7 @@ void SoundEngine::Seek(std::int64_t frame)
     }
     // Drop what is queued and go on from `frame`, with the callback held off
     // until the first sound from there is ready, so that no silence slips in.
-    device_.Lock();
+    device_->Lock();
     {
         std::unique_lock lock(mutex_);
         ++generation_;
@@ -437,9 +439,10 @@ void SoundEngine::Seek(std::int64_t frame)
         const auto ready = static_cast<std::size_t>(std::min<std::int64_t>(chunkFrames_, contentFrames_ - frame));
         progressed_.wait_for(lock, kPrefillWait / 2, [&] { return ring_.Readable() >= ready || readEnded_; });
     }
+    device_->Flush();
     playedTo_ = frame;
     heard_.Seek(frame);
-    device_.Unlock();
+    device_->Unlock();
 }
 
 std::string SoundEngine::Poll()

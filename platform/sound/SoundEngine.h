@@ -7,14 +7,14 @@
 // leaves a WAV that the next start recovers. Positions and lengths are frames.
 //
 // Every public call is made on one thread (the GUI thread). Inside, a worker
-// thread moves samples between the files and a lock-free ring, and SDL's
-// audio thread moves them between the ring and the device; neither waits on
-// the other. Play waits for the first samples to be read (at most half a
-// second) before it starts the device; Stop, and everything that stops
-// first, waits for SDL to let go of the device (up to two device buffers) and
-// for the worker to write out what the ring still holds; Save waits for a
-// rename and a folder flush, or for the whole content to be written when it
-// cannot be renamed into place.
+// thread moves samples between the files and a lock-free ring, and the
+// device's thread (libpulse's main loop, or SDL's audio thread) moves them
+// between the ring and the device; neither waits on the other. Play waits
+// for the first samples to be read (at most half a second) before it starts
+// the device; Stop, and everything that stops first, waits for the device to
+// let go and for the worker to write out what the ring still holds; Save
+// waits for a rename and a folder flush, or for the whole content to be
+// written when it cannot be renamed into place.
 //
 // When something happens that the caller must act on (playback reached its
 // end, a failure, a message to show), the engine calls the notifier given to
@@ -52,8 +52,7 @@ struct EngineTuning {
     // Open waits this long for the length of a file whose header cannot tell
     // it to be counted; a longer count goes on in the background.
     std::chrono::milliseconds countWait{100};
-    // Frames per device buffer while playing; 0 for about 100 ms, 200 ms
-    // through a sound server.
+    // Frames per device buffer while playing; 0 for what suits the device.
     int playBufferFrames = 0;
     // A recording whose input hands over nothing for this long stops as if
     // the device had gone, rather than going on with nothing coming in.
@@ -122,8 +121,12 @@ public:
 private:
     enum class Mode { Idle, Play, Record, Quit };
 
-    void AudioCallback(std::uint8_t* data, int bytes) override;
-    void PlayCallback(std::uint8_t* data, std::size_t frames);
+    int AudioCallback(std::uint8_t* data, int bytes) override;
+    void PlayedOut() override;
+    void DeviceLost() override;
+    std::size_t PlayCallback(std::uint8_t* data, std::size_t frames);
+    // The content frame being heard while playing.
+    std::int64_t HeardPosition() const;
     void CaptureCallback(const std::uint8_t* data, std::size_t frames);
     void WorkerMain();
     bool WorkerPlayStep();
@@ -154,6 +157,7 @@ private:
     // Takes the length counted so far of a file still being counted.
     void TakeCount();
     void EnsureWorker();
+    void NewDevice();
     void StartDevice(Mode mode);
     void StopDevice();
     void StopPlayback();
@@ -169,7 +173,7 @@ private:
 
     // --- GUI thread only
     State state_ = State::Closed;
-    AudioDevice device_;
+    std::unique_ptr<AudioDevice> device_; // replaced under mutex_ while the worker is idle
     std::filesystem::path sourcePath_; // absolute
     std::filesystem::path recordingPath_;
     std::filesystem::path recordingTarget_; // the file it is recorded for
@@ -198,6 +202,7 @@ private:
     std::int64_t unsyncedBytes_ = 0;
     std::vector<std::uint8_t> workBuffer_;
     bool capturing_ = false;   // which callback the device calls
+    bool deviceEnds_ = false;  // the device tells when the last sound was heard
     bool waitForRoom_ = false; // an unpaced test driver: callbacks wait instead of dropping
     Ring ring_;
 
