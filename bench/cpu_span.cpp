@@ -8,8 +8,11 @@
 // before the span did.
 // The CPU time has the kernel's nanosecond resolution, where /proc/PID/stat
 // counts 10 ms ticks. With -v, each thread's wake-ups and CPU time (from
-// /proc/PID/task/TID/schedstat) go to stderr.
-// Usage: cpu_span [-v] SECONDS PID...
+// /proc/PID/task/TID/schedstat) go to stderr. With -m, each process gets
+// three more figures: the CPU time and wake-ups in the span of its main
+// thread (the one whose id is the process id: a Qt program's GUI thread), and
+// its resident memory at the end in KiB ("- - -" when it ended).
+// Usage: cpu_span [-v] [-m] SECONDS PID...
 #include <dirent.h>
 #include <time.h>
 
@@ -35,6 +38,7 @@ struct Sample {
     std::map<std::string, long long> task; // thread id: its wake-ups
     std::map<std::string, long long> run;  // thread id: its CPU time, ns
     std::map<std::string, std::string> name;
+    long long rssKiB = -1;
 };
 
 std::string FirstLine(const std::string& path)
@@ -79,6 +83,13 @@ Sample Take(const char* pid)
         s.run[entry->d_name] = std::atoll(FirstLine(task + "/schedstat").c_str());
     }
     closedir(dir);
+    if (FILE* status = std::fopen((std::string("/proc/") + pid + "/status").c_str(), "r")) {
+        char line[256];
+        while (std::fgets(line, sizeof line, status))
+            if (std::sscanf(line, "VmRSS: %lld", &s.rssKiB) == 1)
+                break;
+        std::fclose(status);
+    }
     return s;
 }
 
@@ -87,10 +98,13 @@ Sample Take(const char* pid)
 int main(int argc, char** argv)
 {
     int first = 1;
-    const bool verbose = argc > 1 && std::strcmp(argv[1], "-v") == 0;
-    first += verbose;
+    bool verbose = false, main = false;
+    for (; first < argc && argv[first][0] == '-'; ++first) {
+        verbose |= std::strcmp(argv[first], "-v") == 0;
+        main |= std::strcmp(argv[first], "-m") == 0;
+    }
     if (argc < first + 2) {
-        std::fprintf(stderr, "usage: cpu_span [-v] SECONDS PID...\n");
+        std::fprintf(stderr, "usage: cpu_span [-v] [-m] SECONDS PID...\n");
         return 2;
     }
     const double seconds = std::atof(argv[first]);
@@ -108,7 +122,7 @@ int main(int argc, char** argv)
     std::string line = std::to_string(end - start);
     for (std::size_t p = 0; p < after.size(); ++p) {
         if (before[p].cpu < 0 || after[p].cpu < 0) {
-            line += " - -";
+            line += main ? " - - - - -" : " - -";
             continue;
         }
         long long wakeups = 0;
@@ -123,6 +137,16 @@ int main(int argc, char** argv)
             }
         }
         line += " " + std::to_string(after[p].cpu - before[p].cpu) + " " + std::to_string(wakeups);
+        if (main) {
+            const std::string self = argv[first + 1 + p];
+            const auto was = before[p].task.find(self);
+            const auto is = after[p].task.find(self);
+            if (was == before[p].task.end() || is == after[p].task.end())
+                line += " - - -";
+            else
+                line += " " + std::to_string(after[p].run[self] - before[p].run[self]) + " " +
+                        std::to_string(is->second - was->second) + " " + std::to_string(after[p].rssKiB);
+        }
     }
     std::printf("%s\n", line.c_str());
     return 0;
