@@ -1,15 +1,20 @@
 // What a listener hears against what the label says, through a real sound
-// server: the engine plays a file through SDL's pulseaudio driver into the
-// null sink "speaker" while this program records the sink's monitor with
-// libpulse, timestamping each fragment as it was heard (its arrival less the
-// monitor's own latency). The file is silence with a short click every
-// second, the first at frame 0. It prints, for each device buffer size given,
-// medians over several plays:
-//   first sound   the time from Play() to the first click heard;
+// server: the engine plays a file into the null sink "speaker" while this
+// program records the sink's monitor with libpulse, timestamping each
+// fragment as it was heard (its arrival less the monitor's own latency). The
+// file is 8 s of silence with a short click every second, the first at frame
+// 0. Each play starts at 0, seeks 1.5 s after Play() to 10 ms before the click
+// at 4 s, and plays to the end. It prints, for each play:
+//   first sound   the time from calling Play() to the first click heard;
+//   seek heard    the time from Seek() returning to the new place being heard
+//                 (the click at 4 s heard, less the 10 ms before it);
 //   label lead    how far the engine's position (what the label shows) is
-//                 ahead of the click being heard; no drift means the lead
-//                 stays within a device buffer from click to click.
-// Usage: pulse_timing FRAMES... (e.g. 0 4096; 0 is the engine's default).
+//                 ahead of each later click being heard (negative: behind),
+//                 least, median and most;
+// then the worst of each over all plays against its target.
+// Usage: [PLAYS=N] pulse_timing WAY... where WAY is "default" (the engine's own choice:
+// libpulse when a server answers) or "sdl" (SDL's pulseaudio driver); plays
+// alternate between the ways given.
 // Needs PULSE_SERVER and a sink named "speaker" (pulse_timing.sh starts both).
 #include <pulse/error.h>
 #include <pulse/simple.h>
@@ -30,7 +35,13 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
-constexpr int kRate = 44100, kSeconds = 5, kRounds = 5;
+constexpr int kRate = 44100, kSeconds = 8, kPlays = 10;
+// The seek: 1.5 s after Play(), to 10 ms before the click at 4 s.
+constexpr auto kSeekAfter = std::chrono::milliseconds(1500);
+constexpr std::int64_t kSeekTo = 4 * kRate - kRate / 100;
+// Targets: the label never further than this from what is heard, a seek
+// heard and the first sound within these.
+constexpr double kLeadLimit = 15, kSeekLimit = 40, kFirstLimit = 20;
 
 double Ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
 
@@ -100,11 +111,28 @@ private:
     std::vector<Clock::time_point> onsets_;
 };
 
+struct Play {
+    bool heard = false;  // a click before and after the seek
+    double first = 0;    // ms from calling Play() to the first click heard
+    double playCall = 0; // ms that Play() took
+    double seek = 0;     // ms from Seek() returning to the new place heard
+    std::vector<double> leads;
+};
+
+double Median(std::vector<double> v)
+{
+    std::sort(v.begin(), v.end());
+    return v.empty() ? 0.0 : v[v.size() / 2];
+}
+
 } // namespace
 
 int main(int argc, char** argv)
 {
-    setenv("SDL_AUDIODRIVER", "pulseaudio", 1);
+    if (argc < 2) {
+        std::fprintf(stderr, "usage: pulse_timing default|sdl...\n");
+        return 2;
+    }
     const std::string file = std::string(std::getenv("TMPDIR") ? std::getenv("TMPDIR") : "/tmp") + "/pulse_timing.wav";
     {
         std::vector<short> samples(kRate * kSeconds, 0);
@@ -117,56 +145,104 @@ int main(int argc, char** argv)
         sf_close(f);
     }
     Monitor monitor;
-    // One play first, unmeasured: the first stream a server sees starts late.
-    const auto playOnce = [&](int frames, std::vector<double>& leads) {
-        sound::EngineTuning tuning;
-        tuning.playBufferFrames = frames;
-        sound::SoundEngine engine(tuning);
+    // A monitor that has just been connected times its first seconds wrong:
+    // the first play after it, whichever way it went, was heard about a
+    // second late. The plays start once that has passed.
+    std::this_thread::sleep_for(std::chrono::seconds(3));
+    const auto playOnce = [&](bool sdl) {
+        if (sdl)
+            setenv("SDL_AUDIODRIVER", "pulseaudio", 1);
+        else
+            unsetenv("SDL_AUDIODRIVER");
+        Play play;
+        sound::SoundEngine engine;
         engine.Open(file);
         std::vector<std::pair<Clock::time_point, std::int64_t>> positions;
         std::this_thread::sleep_for(std::chrono::milliseconds(300));
         monitor.Clear();
         const auto start = Clock::now();
         engine.Play();
+        play.playCall = Ms(Clock::now() - start);
+        Clock::time_point seekCalled{}, seekReturned{};
         while (engine.GetState() == sound::SoundEngine::State::Playing) {
-            positions.emplace_back(Clock::now(), engine.Position());
+            const auto now = Clock::now();
+            positions.emplace_back(now, engine.Position());
+            if (seekCalled == Clock::time_point{} && now - start >= kSeekAfter) {
+                seekCalled = Clock::now();
+                engine.Seek(kSeekTo);
+                seekReturned = Clock::now();
+            }
             engine.Poll();
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(500));
         const auto onsets = monitor.Onsets();
+        if (onsets.empty())
+            return play;
+        play.first = Ms(onsets.front() - start);
+        // The first click heard after the seek was called is the one 10 ms
+        // after the new place (the old place had half a second to its next).
+        for (const auto& onset : onsets)
+            if (onset > seekCalled) {
+                play.seek = Ms(onset - seekReturned) - 10.0;
+                play.heard = true;
+                break;
+            }
         // The lead at each click after the first: the position shown when
-        // click c (c seconds into the file) was heard, less c seconds.
+        // the click was heard, less the click's own frame (the whole second
+        // nearest to what was shown).
         for (std::size_t c = 1; c < onsets.size(); ++c) {
-            std::int64_t shown = 0;
+            std::int64_t shown = -1;
             for (const auto& [when, position] : positions)
                 if (when <= onsets[c])
                     shown = position;
-            leads.push_back((double(shown) - double(c) * kRate) * 1000.0 / kRate);
+            if (shown < 0)
+                continue;
+            const std::int64_t click = (shown + kRate / 2) / kRate * kRate;
+            play.leads.push_back(double(shown - click) * 1000.0 / kRate);
         }
-        return onsets.empty() ? -1.0 : Ms(onsets.front() - start);
+        return play;
     };
-    std::vector<double> ignored;
-    playOnce(0, ignored);
-    const auto median = [](std::vector<double> v) {
-        std::sort(v.begin(), v.end());
-        return v.empty() ? 0.0 : v[v.size() / 2];
-    };
-    std::printf("Through a private PulseAudio daemon, 44.1 kHz mono, clicks 1 s apart; medians of %d plays.\n"
-                "first sound: Play() to the first click heard (the monitor's own latency, as libpulse gives\n"
-                "it, taken off); label lead: the position shown less the click being heard, at each later click.\n\n",
-                kRounds);
-    std::printf("%-24s %12s %12s %12s %12s\n", "device buffer", "first sound", "label lead", "lead min", "lead max");
-    std::vector<std::vector<double>> firsts(argc), leads(argc);
-    for (int round = 0; round < kRounds; ++round)
-        for (int a = 1; a < argc; ++a)
-            firsts[a].push_back(playOnce(std::atoi(argv[a]), leads[a]));
-    for (int a = 1; a < argc; ++a) {
-        const int frames = std::atoi(argv[a]);
-        const std::string name = frames ? std::to_string(frames) + " frames" : "default (about 200 ms)";
-        const auto [low, high] = std::minmax_element(leads[a].begin(), leads[a].end());
-        std::printf("%-24s %9.1f ms %9.1f ms %9.1f ms %9.1f ms\n", name.c_str(), median(firsts[a]), median(leads[a]),
-                    leads[a].empty() ? 0.0 : *low, leads[a].empty() ? 0.0 : *high);
+    std::vector<std::string> ways(argv + 1, argv + argc);
+    std::vector<std::vector<Play>> plays(ways.size());
+    const int rounds = std::getenv("PLAYS") ? std::atoi(std::getenv("PLAYS")) : kPlays;
+    for (int round = 0; round < rounds; ++round)
+        for (std::size_t w = 0; w < ways.size(); ++w)
+            plays[w].push_back(playOnce(ways[w] == "sdl"));
+
+    std::printf("Through a private PulseAudio daemon, 44.1 kHz mono, an 8 s file with a click every second;\n"
+                "%d plays each, alternating. first sound: calling Play() to the first click heard (the monitor's\n"
+                "own latency, as libpulse gives it, taken off); Play(): how long the call took; seek heard:\n"
+                "Seek() returning to the new place heard (1.5 s into the play, to 10 ms before the click at 4 s);\n"
+                "label lead: the position shown less the click being heard, at each later click (negative:\n"
+                "the label is behind).\n",
+                rounds);
+    for (std::size_t w = 0; w < ways.size(); ++w) {
+        const char* name = ways[w] == "sdl" ? "SDL's pulseaudio driver" : "the engine's default (libpulse)";
+        std::printf("\n%s\n%-6s %12s %10s %12s %12s %12s %12s %6s\n", name, "play", "first sound", "Play()",
+                    "seek heard", "lead min", "lead median", "lead max", "clicks");
+        double worstFirst = 0, worstSeek = 0, least = 0, most = 0;
+        int failed = 0;
+        for (std::size_t p = 0; p < plays[w].size(); ++p) {
+            const Play& play = plays[w][p];
+            if (!play.heard || play.leads.empty())
+                ++failed;
+            const auto [low, high] = std::minmax_element(play.leads.begin(), play.leads.end());
+            const double lo = play.leads.empty() ? 0 : *low, hi = play.leads.empty() ? 0 : *high;
+            std::printf("%-6zu %9.1f ms %7.1f ms %9.1f ms %9.1f ms %9.1f ms %9.1f ms %6zu\n", p + 1, play.first,
+                        play.playCall, play.seek, lo, Median(play.leads), hi, play.leads.size());
+            worstFirst = std::max(worstFirst, play.first);
+            worstSeek = std::max(worstSeek, play.seek);
+            least = std::min(least, lo);
+            most = std::max(most, hi);
+        }
+        const double lead = std::max(-least, most);
+        const auto met = [](bool ok) { return ok ? "met" : "NOT met"; };
+        std::printf("worst: first sound %.1f ms (target <= %.0f: %s); seek heard %.1f ms (<= %.0f: %s);\n"
+                    "       label %.1f to %+.1f ms from what is heard, %.1f ms at most (<= %.0f either way: %s)%s\n",
+                    worstFirst, kFirstLimit, met(worstFirst <= kFirstLimit), worstSeek, kSeekLimit,
+                    met(worstSeek <= kSeekLimit), least, most, lead, kLeadLimit, met(lead <= kLeadLimit),
+                    failed ? "; some plays heard nothing or no seek" : "");
     }
     std::remove(file.c_str());
 }
