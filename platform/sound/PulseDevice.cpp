@@ -31,6 +31,7 @@ namespace {
     X(pa_threaded_mainloop_in_thread) X(pa_proplist_new) X(pa_proplist_free) X(pa_proplist_sets)                       \
     X(pa_context_new_with_proplist) X(pa_context_connect) X(pa_context_disconnect) X(pa_context_unref)                 \
     X(pa_context_get_state) X(pa_context_set_state_callback) X(pa_context_errno) X(pa_context_rttime_new)              \
+    X(pa_context_get_source_info_list)                                                                                 \
     X(pa_rtclock_now) X(pa_strerror) X(pa_stream_new_with_proplist) X(pa_stream_unref)                                 \
     X(pa_stream_connect_playback) X(pa_stream_connect_record) X(pa_stream_disconnect) X(pa_stream_get_state)           \
     X(pa_stream_set_state_callback) X(pa_stream_set_write_callback) X(pa_stream_set_read_callback)                     \
@@ -186,6 +187,38 @@ Connection::~Connection()
     Pa().pa_threaded_mainloop_free(loop);
 }
 
+// Whether the server has an input of its own (a microphone, a line in, a
+// virtual source), not only the monitors of its sinks. With none, PulseAudio
+// gives a sink's monitor as the default source, and a recording would take
+// in what the speakers play instead of saying that there is no input.
+// With the loop locked.
+bool HasInput(Connection& c)
+{
+    struct Query {
+        pa_threaded_mainloop* loop;
+        bool done = false, input = false;
+    } query{c.loop};
+    pa_operation* operation = Pa().pa_context_get_source_info_list(
+        c.context,
+        [](pa_context*, const pa_source_info* info, int end, void* user) {
+            auto* q = static_cast<Query*>(user);
+            if (end != 0) {
+                q->input = q->input || end < 0; // no answer: the stream will tell
+                q->done = true;
+                Pa().pa_threaded_mainloop_signal(q->loop, 0);
+            } else if (info && info->monitor_of_sink == PA_INVALID_INDEX) {
+                q->input = true;
+            }
+        },
+        &query);
+    if (!operation)
+        return true;
+    if (!c.WaitUntil([&] { return query.done; }, kAnswerWait))
+        Pa().pa_operation_cancel(operation);
+    Release(operation);
+    return !query.done || query.input;
+}
+
 pa_sample_format_t PulseFormat(SampleKind kind)
 {
     switch (kind) {
@@ -249,6 +282,8 @@ void PulseDevice::Open(Direction direction, int rate, int channels, SampleKind k
     if (c_->Failed())
         fail("the sound server went away");
     const bool output = direction == Direction::Output;
+    if (!output && !HasInput(*c_))
+        fail("the sound system has no microphone or other input");
     const pa_sample_spec spec{PulseFormat(kind), static_cast<std::uint32_t>(rate), static_cast<std::uint8_t>(channels)};
     pa_proplist* props = Pa().pa_proplist_new();
     Pa().pa_proplist_sets(props, PA_PROP_MEDIA_NAME, output ? "Playback" : "Recording");
