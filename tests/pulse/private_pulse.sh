@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Sourced by the scripts that need a sound server of their own. Defines
 # start_private_pulse WORK: starts a PulseAudio daemon whose runtime folder,
 # home (cookie) and client settings all live in WORK, so that no other sound
@@ -23,5 +24,60 @@ start_private_pulse() {
   done
   tail -5 "$work/daemon.log"
   echo "pulseaudio does not start here"
+  return 1
+}
+
+# start_private_pipewire WORK SINK...: the same through PipeWire, its session
+# manager (WirePlumber) and its PulseAudio server (pipewire-pulse), all with
+# their runtime folder, settings and state in WORK and no D-Bus: WirePlumber
+# is told to leave out what needs one (ALSA device reservation, Bluetooth,
+# logind, the Flatpak portal), which it otherwise gives up on at start. Each
+# SINK is a null sink made in PipeWire's own settings: the session manager
+# here links no stream to one made through pactl. The graph runs at the
+# stream's rate, so 44.1 and 192 kHz go through unresampled. Sets pa_pid to
+# the three processes. Returns 1, saying why, when they cannot start here.
+start_private_pipewire() {
+  local work=$1 sink p; shift
+  mkdir -p "$work/run" "$work/home/.config/pipewire/pipewire.conf.d" "$work/home/.config/wireplumber/main.lua.d" \
+    "$work/home/.config/wireplumber/bluetooth.lua.d"
+  chmod 700 "$work/run"
+  export XDG_RUNTIME_DIR="$work/run" HOME="$work/home" XDG_CONFIG_HOME="$work/home/.config"
+  export XDG_STATE_HOME="$work/home/.state" PULSE_SERVER="unix:$work/run/pulse/native"
+  export PULSE_CLIENTCONFIG="$work/client.conf"
+  unset PULSE_SINK PULSE_SOURCE DBUS_SESSION_BUS_ADDRESS PIPEWIRE_REMOTE
+  echo "autospawn = no" >"$work/client.conf"
+  {
+    echo "context.properties = { default.clock.allowed-rates = [ 44100 48000 96000 192000 ] }"
+    echo "context.objects = ["
+    for sink; do
+      echo "  { factory = adapter args = { factory.name = support.null-audio-sink node.name = $sink"
+      echo "    media.class = Audio/Sink audio.position = [ FL FR ] object.linger = true } }"
+    done
+    echo "]"
+  } >"$work/home/.config/pipewire/pipewire.conf.d/private.conf"
+  printf '%s\n' 'alsa_monitor.enabled = false' 'v4l2_monitor.enabled = false' 'libcamera_monitor.enabled = false' \
+    'default_access.properties["enable-flatpak-portal"] = false' >"$work/home/.config/wireplumber/main.lua.d/60-private.lua"
+  printf '%s\n' 'bluez_monitor.enabled = false' 'bluez_monitor.properties["with-logind"] = false' \
+    >"$work/home/.config/wireplumber/bluetooth.lua.d/60-private.lua"
+  for p in pipewire wireplumber pipewire-pulse; do
+    command -v $p >/dev/null || { echo "$p is not installed"; return 1; }
+  done
+  pipewire >"$work/pipewire.log" 2>&1 &
+  pa_pid=$!
+  for _ in $(seq 50); do [ -S "$work/run/pipewire-0" ] && break; sleep 0.1; done
+  wireplumber >"$work/wireplumber.log" 2>&1 &
+  pa_pid="$pa_pid $!"
+  pipewire-pulse >"$work/pipewire-pulse.log" 2>&1 &
+  pa_pid="$pa_pid $!"
+  local sinks ready
+  for _ in $(seq 50); do
+    # Ready once the server lists every sink.
+    sinks=$(pactl list short sinks 2>/dev/null) ready=1
+    for sink; do grep -qw "$sink" <<<"$sinks" || ready=''; done
+    [ -n "$sinks" ] && [ -n "$ready" ] && return 0
+    sleep 0.1
+  done
+  for p in pipewire wireplumber pipewire-pulse; do tail -3 "$work/$p.log"; done
+  echo "PipeWire does not start here"
   return 1
 }

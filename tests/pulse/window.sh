@@ -6,6 +6,11 @@
 #                           positions are $open $record $stop $play $quit
 #   choose_file PATH        clicks Open and picks PATH in its dialog
 #   message_box [SECONDS]   waits for a message box; prints its window id
+#   box_text                prints what the last error box said (the program
+#                           is started with $box_log, tests/support/box_log.cpp,
+#                           preloaded when that is set; BOX_LOG names its file)
+#   seek_click FRACTION     middle-clicks the scroll bar at FRACTION (0 to 1)
+#                           of its groove, which moves its thumb there
 # Each returns 1, saying why, when it cannot do its part.
 open=$((96 + 44)) record=$((208 + 44)) stop=$((424 + 44)) play=$((528 + 44)) quit=$((640 + 48))
 
@@ -21,7 +26,7 @@ start_x_server() {
 }
 
 start_recorder() {
-  (cd "$2" && exec "$1") &
+  (cd "$2" && if [ -n "${box_log:-}" ]; then LD_PRELOAD=$box_log exec "$1"; else exec "$1"; fi) &
   pid=$!
   timeout 10 xdotool search --sync --onlyvisible --pid "$pid" --name '^Form1$' >/dev/null 2>&1 ||
     { echo "the window did not show"; return 1; }
@@ -44,4 +49,12 @@ choose_file() {
 
 message_box() {
   timeout "${1:-5}" xdotool search --sync --onlyvisible --name '^Recorder$' 2>/dev/null | head -1
+}
+
+box_text() { tail -1 "$BOX_LOG" 2>/dev/null; }
+
+# The bar is 305 pixels wide at client (328, 352), with an arrow button of
+# about 16 pixels at each end.
+seek_click() {
+  xdotool mousemove $((212 + 328 + 16 + $(awk -v f="$1" 'BEGIN{printf "%d", f * 273}'))) $((146 + 352 + 12)) click 2
 }

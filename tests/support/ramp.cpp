@@ -1,7 +1,10 @@
 // A counting ramp as a microphone or as a file to play, and the check of
 // what came out. Frame n of the ramp holds n + 1 on even channels and
-// -(n + 1) on odd ones, as 32-bit samples, so every frame says where it
-// came from and a frame lost, repeated or altered shows.
+// -(n + 1) on odd ones, counted in the upper 24 bits of 32-bit samples, so
+// every frame says where it came from and a frame lost, repeated or altered
+// shows. 24 bits, so that a server that carries samples as 32-bit floats
+// (PipeWire) keeps them exact; the count starts again from 1 after 2^23 - 1
+// frames (43 s at 192 kHz).
 //   ramp feed RATE CHANNELS   writes 32-bit little-endian frames to standard
 //                             output at real-time pace
 //   ramp make RATE CHANNELS SECONDS FILE
@@ -12,7 +15,7 @@
 //   ramp runs FILE            prints the file as runs, one a line: "FRAME
 //                             VALUE LENGTH" for LENGTH frames of the ramp from
 //                             VALUE on, VALUE 0 for silence and ? for frames
-//                             that are neither (at most 100 lines)
+//                             that are neither (at most 1000 lines)
 #include <sndfile.h>
 
 #include <cerrno>
@@ -26,6 +29,20 @@
 
 namespace {
 
+constexpr std::int64_t kPeriod = (std::int64_t(1) << 23) - 1;
+constexpr std::int64_t kStep = 256;
+
+std::int32_t Sample(std::int64_t value, int channel)
+{
+    return static_cast<std::int32_t>(channel % 2 ? -value * kStep : value * kStep);
+}
+
+// The value `frames` frames after one that holds `value`.
+std::int64_t After(std::int64_t value, std::int64_t frames)
+{
+    return (value - 1 + frames) % kPeriod + 1;
+}
+
 int Feed(long rate, int channels)
 {
     const long chunk = rate / 100; // 10 ms
@@ -36,7 +53,7 @@ int Feed(long rate, int channels)
     for (int i = 0;; ++i) {
         for (long f = 0; f < chunk; ++f, ++n)
             for (int c = 0; c < channels; ++c)
-                frames[std::size_t(f * channels + c)] = static_cast<std::int32_t>(c % 2 ? -(n + 1) : n + 1);
+                frames[std::size_t(f * channels + c)] = Sample(After(1, n), c);
         const char* p = reinterpret_cast<const char*>(frames.data());
         std::size_t left = frames.size() * sizeof(std::int32_t);
         while (left > 0) {
@@ -78,7 +95,7 @@ int Make(long rate, int channels, double seconds, const char* path)
     std::vector<std::int32_t> s(static_cast<std::size_t>(frames * channels));
     for (std::int64_t n = 0; n < frames; ++n)
         for (int c = 0; c < channels; ++c)
-            s[std::size_t(n * channels + c)] = static_cast<std::int32_t>(c % 2 ? -(n + 1) : n + 1);
+            s[std::size_t(n * channels + c)] = Sample(After(1, n), c);
     const bool ok = sf_writef_int(f, s.data(), frames) == frames;
     sf_close(f);
     return ok ? 0 : 1;
@@ -110,11 +127,11 @@ int Runs(const char* path)
     // What frame j is: 0 for silence, the ramp's value, or -1 for neither.
     const auto value = [&](sf_count_t j) -> std::int64_t {
         const std::int32_t* f = &s[std::size_t(j * ch)];
-        const std::int64_t v = f[0];
+        const std::int64_t v = f[0] / kStep;
         bool silent = true, ramp = v > 0;
         for (int c = 0; c < ch; ++c) {
             silent = silent && f[c] == 0;
-            ramp = ramp && f[c] == (c % 2 ? -v : v);
+            ramp = ramp && f[c] == Sample(v, c);
         }
         return silent ? 0 : ramp ? v : -1;
     };
@@ -123,12 +140,12 @@ int Runs(const char* path)
         const std::int64_t first = value(j);
         sf_count_t k = j + 1;
         if (first > 0)
-            while (k < frames && value(k) == first + (k - j))
+            while (k < frames && value(k) == After(first, k - j))
                 ++k;
         else
             while (k < frames && value(k) == first)
                 ++k;
-        if (lines++ == 100) {
+        if (lines++ == 1000) {
             std::printf("...\n");
             break;
         }
@@ -153,14 +170,14 @@ int Check(const char* path)
     sf_count_t i = 0;
     while (i < got && s[std::size_t(i * ch)] == 0)
         ++i;
-    const std::int64_t first = i < got ? s[std::size_t(i * ch)] : 0;
+    const std::int64_t first = i < got ? s[std::size_t(i * ch)] / kStep : 0;
     long breaks = 0;
     for (sf_count_t j = i; j < got; ++j)
         for (int c = 0; c < ch; ++c) {
-            const std::int64_t want = first + (j - i);
-            if (s[std::size_t(j * ch + c)] != static_cast<std::int32_t>(c % 2 ? -want : want) && breaks++ < 5)
-                std::fprintf(stderr, "frame %lld channel %d: %d, not %lld\n", (long long)j, c,
-                             s[std::size_t(j * ch + c)], (long long)(c % 2 ? -want : want));
+            const std::int32_t want = Sample(After(first, j - i), c);
+            if (s[std::size_t(j * ch + c)] != want && breaks++ < 5)
+                std::fprintf(stderr, "frame %lld channel %d: %d, not %d\n", (long long)j, c,
+                             s[std::size_t(j * ch + c)], want);
         }
     std::printf("%lld %lld %ld\n", (long long)(got - i), (long long)first, breaks);
     return breaks || got == i ? 1 : 0;

@@ -1,0 +1,117 @@
+#!/usr/bin/env bash
+# The sound server dies under the real program (Xvfb, its own way to the
+# server: libpulse), and stays dead.
+#   While playing: within 1.5 s a message box says the output device stopped
+#   working, and the window goes on answering.
+#   While recording (a second server, its pipe source fed with a counting
+#   ramp): within 1.5 s the box says "The sound input device stopped working;
+#   the recording stopped."; after it and Stop, Temp.wav holds the ramp up to
+#   the kill, unbroken, as long as the time recorded (within half a second).
+# Exit code 77: the daemon cannot start here. KEEP=1 keeps the temporary folder.
+# Usage: pulse_kill_test.sh RECORDER RAMP_TOOL BOX_LOG_LIBRARY
+set -u
+recorder=$(realpath "$1") ramp=$(realpath "$2")
+# shellcheck disable=SC2034 # read by window.sh
+box_log=$(realpath "$3")
+# No spaces here: the server address is split at whitespace.
+work=$(mktemp -d "${TMPDIR:-/tmp}/recorder-kill.XXXXXX")
+pa_pid='' xvfb_pid='' feed_pid='' pid=''
+cleanup() {
+  for p in $pid $feed_pid $pa_pid $xvfb_pid; do kill "$p" 2>/dev/null; done
+  for p in $pid $feed_pid $pa_pid $xvfb_pid; do wait "$p" 2>/dev/null; done
+  [ -n "${KEEP:-}" ] || rm -rf "$work"
+}
+trap cleanup EXIT
+trap 'exit 1' INT TERM HUP
+fail=0
+say() { echo "$@"; }
+bad() { echo "FAIL: $*"; fail=1; }
+skip() { echo "SKIP: $*"; exit 77; }
+now() { echo "${EPOCHREALTIME//[.,]/}"; } # microseconds
+ms_since() { echo $((($(now) - $1) / 1000)); }
+
+mkdir -p "$work/app"
+export BOX_LOG="$work/boxes"
+. "$(dirname "$0")/private_pulse.sh"
+. "$(dirname "$0")/window.sh"
+# server: a daemon with a null sink "speaker" and a pipe source "mic".
+server() {
+  rm -f "$work/mic.fifo" # the pipe source makes it anew
+  start_private_pulse "$work" </dev/null || return 1
+  pactl load-module module-null-sink sink_name=speaker >/dev/null &&
+    pactl load-module module-pipe-source source_name=mic "file=$work/mic.fifo" format=s32le rate=44100 channels=2 >/dev/null &&
+    pactl set-default-sink speaker && pactl set-default-source mic ||
+    { echo "FAIL: the daemon does not take the sink and source"; exit 1; }
+}
+# kill_server: the daemon dies at once, as after a crash.
+kill_server() {
+  kill -KILL $pa_pid
+  wait $pa_pid 2>/dev/null
+  pa_pid=''
+}
+# lost WHAT EXPECTED: a message box shows within 1.5 s and says EXPECTED; it
+# is dismissed with Return.
+lost() {
+  local since box text waited
+  since=$(now)
+  box=$(message_box 5)
+  waited=$(ms_since "$since")
+  [ -n "$box" ] || { bad "no message box within 5 s of the server's death while $1"; return; }
+  text=$(box_text)
+  say "killed while $1: after $waited ms a message box says: $text"
+  [ "$waited" -le 1500 ] || bad "the message came $waited ms after the server's death while $1"
+  [ "$text" = "$2" ] || bad "the message while $1 is not \"$2\""
+  xdotool windowfocus --sync "$box" key Return
+  for _ in $(seq 20); do [ -z "$(message_box 0.1)" ] && break; done
+}
+
+server || skip "no private PulseAudio daemon"
+start_x_server || { echo "FAIL: no X server"; exit 1; }
+sox -n -r 44100 -c 2 -b 32 -e signed "$work/app/test1.wav" trim 0 0
+"$ramp" make 44100 2 8 "$work/ramp8.wav"
+start_recorder "$recorder" "$work/app" || { echo "FAIL: no window"; exit 1; }
+
+# Killed while playing.
+choose_file "$work/ramp8.wav" || { echo "FAIL: the file was not chosen"; exit 1; }
+click $play
+sleep 1.5
+kill_server
+lost "playing" "The sound output device stopped working; playback stopped."
+# The window answers: Open shows its dialog.
+click $open
+dialog=$(timeout 3 xdotool search --sync --onlyvisible --name '^Open$' 2>/dev/null | head -1)
+if [ -n "$dialog" ]; then
+  xdotool windowfocus --sync "$dialog" key Escape
+  say "the window answers after the server's death: Open shows its dialog"
+else
+  bad "the window does not answer after the server's death while playing"
+fi
+sleep 0.5
+
+# Killed while recording, from a second server; the ramp is fed from just
+# before Record, at a microphone's pace.
+server || { echo "FAIL: the second daemon does not start"; exit 1; }
+"$ramp" feed 44100 2 >"$work/mic.fifo" &
+feed_pid=$!
+click $record
+started=$(now)
+sleep 3
+kill_server
+recorded=$(ms_since "$started")
+lost "recording" "The sound input device stopped working; the recording stopped."
+click $stop
+for _ in $(seq 50); do soxi "$work/app/Temp.wav" >/dev/null 2>&1 && break; sleep 0.1; done
+if soxi "$work/app/Temp.wav" >/dev/null 2>&1; then
+  read -r got first breaks < <("$ramp" check "$work/app/Temp.wav")
+  length=$((got * 1000 / 44100))
+  say "Temp.wav: $length ms of the ramp from frame $first on, $breaks breaks; $recorded ms from Record to the kill"
+  [ "$breaks" = 0 ] || bad "the recording lost or repeated frames"
+  [ $((length - recorded)) -le 500 ] && [ $((recorded - length)) -le 500 ] ||
+    bad "Temp.wav holds $length ms, not the $recorded ms recorded"
+  [ -n "$(message_box 0.5)" ] && { bad "a message box after Stop: $(box_text)"; xdotool key Return; }
+else
+  bad "no valid Temp.wav after the server's death and Stop"
+fi
+
+kill -0 "$pid" 2>/dev/null || bad "the program is gone"
+exit $fail
