@@ -38,7 +38,7 @@ void Run(double stall)
     setenv("STALL_COUNT", "1", 1);
 
     // A flush after the first quarter second, so the stall starts early.
-    sound::SoundEngine engine(sound::EngineTuning{30, 64 << 10});
+    sound::SoundEngine engine(sound::EngineTuning{30, std::chrono::milliseconds(400)});
     engine.Open(dir / "test1.wav");
     engine.StartRecording(0, dir / "Temp.wav");
     std::this_thread::sleep_for(std::chrono::duration<double>(seconds));

@@ -1,6 +1,7 @@
 #include "MPlayer.h"
 
 #include <QApplication>
+#include <QEvent>
 #include <QMessageBox>
 #include <QScopeGuard>
 #include <QTimer>
@@ -29,7 +30,7 @@ const std::array<std::pair<const char*, TMPDeviceTypes>, 13> kDeviceTypes = {{
 
 } // namespace
 
-class TMediaPlayer::Impl {
+class TMediaPlayer::Impl : public QObject {
 public:
     SoundEngine engine;
     AnsiString fileName;
@@ -87,6 +88,30 @@ public:
         if (!message.empty() && Application)
             Application->HandleException(Exception(AnsiString(message)));
     }
+    // Watches the window the bar is in, from the first recording on.
+    void WatchWindow()
+    {
+        if (!watched && bar->window() != bar) {
+            watched = bar->window();
+            watched->installEventFilter(this);
+        }
+    }
+    // The window closes (Exit, or its close box) with a recording that was
+    // not saved: the engine keeps it under a dated name, and the user is told
+    // where, once the window is out of the way.
+    bool eventFilter(QObject* object, QEvent* event) override
+    {
+        if (object == watched && event->type() == QEvent::Close && engine.HasUnsavedRecording()) {
+            watched->hide();
+            engine.Close();
+            engine.Settle(std::chrono::seconds(30));
+            const std::string message = engine.Poll();
+            if (!message.empty())
+                QMessageBox::information(nullptr, "Recorder", QString::fromStdString(message));
+        }
+        return false;
+    }
+    QWidget* watched = nullptr;
 };
 
 TMediaPlayer::TMediaPlayer(TComponent* Owner)
@@ -110,7 +135,7 @@ TMediaPlayer::TMediaPlayer(TComponent* Owner)
 
 TMediaPlayer::~TMediaPlayer()
 {
-    impl_.reset(); // stops sound and discards an unsaved recording
+    impl_.reset(); // stops sound; an unsaved recording is kept (see eventFilter)
 }
 
 AnsiString TMediaPlayer::FileName() const { return impl_->fileName; }
@@ -143,6 +168,7 @@ void TMediaPlayer::Play()
 void TMediaPlayer::StartRecording()
 {
     const auto changed = qScopeGuard([this] { impl_->Changed(); });
+    impl_->WatchWindow();
     // From the very end, the same take goes on.
     impl_->engine.StartRecording(impl_->FramesAt(impl_->from), impl_->fileName.str());
 }

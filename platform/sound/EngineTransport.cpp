@@ -8,9 +8,11 @@
 // what follows stays in time.
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 
 #include "AtomicSave.h"
+#include "Exception.h"
 #include "SoundEngine.h"
 
 namespace sound {
@@ -93,19 +95,42 @@ void SoundEngine::StopDevice()
     if (device_)
         device_->Close(); // returns once the callback has returned for good
     std::unique_lock lock(mutex_);
+    ++generation_;
     if (mode_ == Mode::Record) {
-        // The callback is gone: a span it was still losing is handed over here.
+        // The callback is gone: a span it was still losing is handed over
+        // here, and the worker writes out the rest on its own.
         PublishGap();
         drain_ = true;
         wake_.release();
-        progressed_.wait(lock, [&] {
-            return failed_ || (!workerBusy_ && ring_.Readable() == 0 &&
-                               gapsRead_.load() == gapsWritten_.load(std::memory_order_acquire));
-        });
+        return;
     }
     mode_ = Mode::Idle;
-    ++generation_;
     progressed_.wait(lock, [&] { return !workerBusy_; });
+}
+
+void SoundEngine::WaitForWorker()
+{
+    std::unique_lock lock(mutex_);
+    if (!progressed_.wait_for(lock, std::chrono::seconds(1), [&] { return mode_ == Mode::Idle; }))
+        throw Exception("The last recording is still being written to " +
+                        (recording_ ? Quoted(recording_->Target()) : std::string("the disk")) + ". Try again in a moment.");
+}
+
+bool SoundEngine::Settle(std::chrono::milliseconds timeout)
+{
+    const auto until = Clock::now() + timeout;
+    {
+        std::unique_lock lock(mutex_);
+        if (!progressed_.wait_until(lock, until, [&] { return mode_ == Mode::Idle || !recording_; }))
+            return false;
+    }
+    return finisher_.WaitIdle(std::chrono::duration_cast<std::chrono::milliseconds>(until - Clock::now()));
+}
+
+void SoundEngine::WaitForWorkerToLetGo(const RecordingTake& take)
+{
+    std::unique_lock lock(mutex_);
+    progressed_.wait(lock, [&] { return recording_.get() != &take; });
 }
 
 std::int64_t SoundEngine::Position() const
@@ -361,6 +386,14 @@ std::int64_t SoundEngine::ReadContent(std::int64_t pos, std::int64_t prefix, voi
 {
     auto* out = static_cast<std::uint8_t*>(data);
     std::int64_t done = 0;
+    // Said in plain words: where the sound stops, and that the file is
+    // damaged there; the decoder's own words only as the detail.
+    const auto damaged = [&](const std::filesystem::path& name, std::int64_t frame, const std::string& detail) {
+        char at[48];
+        std::snprintf(at, sizeof at, "%.1f s", double(frame) / std::max(format_.rate, 1));
+        error = "Playback stopped at " + std::string(at) + ": " + Quoted(name) +
+                " is damaged there and cannot be read any further (" + detail + ").";
+    };
     while (done < frames) {
         const std::int64_t p = pos + done;
         const bool fromSource = p < prefix;
@@ -368,10 +401,10 @@ std::int64_t SoundEngine::ReadContent(std::int64_t pos, std::int64_t prefix, voi
         std::int64_t& readAt = fromSource ? sourceReadAt_ : recordingReadAt_;
         const std::int64_t at = fromSource ? p : p - prefix;
         const std::int64_t n = fromSource ? std::min(frames - done, prefix - p) : frames - done;
-        const std::filesystem::path& name = fromSource ? sourcePath_ : recordingPath_;
+        const std::filesystem::path& name = fromSource ? sourcePath_ : recordingName_;
         if (readAt != at) {
             if (!file.Seek(at)) {
-                error = "Cannot read " + Quoted(name) + ": " + file.Error();
+                damaged(name, at, file.Error());
                 return -1;
             }
             readAt = at;
@@ -381,7 +414,7 @@ std::int64_t SoundEngine::ReadContent(std::int64_t pos, std::int64_t prefix, voi
         done += std::max<std::int64_t>(got, 0);
         if (got < n) {
             if (file.Failed()) {
-                error = "Cannot read " + Quoted(name) + ": " + file.Error();
+                damaged(name, at + std::max<std::int64_t>(got, 0), file.Error());
                 return -1;
             }
             break;
@@ -392,14 +425,19 @@ std::int64_t SoundEngine::ReadContent(std::int64_t pos, std::int64_t prefix, voi
 
 bool SoundEngine::WorkerRecordStep()
 {
-    if (failed_)
-        return false;
     std::int64_t silence = 0;
     std::size_t n = 0;
     bool drain;
     {
         std::lock_guard lock(mutex_);
+        if (mode_ != Mode::Record)
+            return false;
         drain = drain_;
+        if (failed_) {
+            if (drain)
+                WorkerDrained();
+            return false;
+        }
         workerBusy_ = true;
     }
     const std::uint32_t gap = gapsRead_.load(std::memory_order_relaxed);
@@ -424,28 +462,29 @@ bool SoundEngine::WorkerRecordStep()
     std::int64_t wanted = static_cast<std::int64_t>(n), got = 0;
     if (silence > 0) {
         if (lostFrames_ == 0)
-            firstLostAt_ = recordedFrames_ + takeWritten_;
+            firstLostAt_ = takeStart_ + takeWritten_;
         lostFrames_ += silence;
         std::memset(workBuffer_.data(), 0, workBuffer_.size());
         wanted = silence;
         for (std::int64_t left = silence; left > 0;) {
             const std::int64_t part = std::min<std::int64_t>(left, static_cast<std::int64_t>(batch));
-            const std::int64_t w = recordingWriter_.Write(kind_, workBuffer_.data(), part);
+            const std::int64_t w = recording_->Write(kind_, workBuffer_.data(), part);
             got += std::max<std::int64_t>(w, 0);
             left -= part;
             if (w < part)
                 break;
         }
     } else if (n > 0) {
-        got = recordingWriter_.Write(kind_, workBuffer_.data(), wanted);
+        got = recording_->Write(kind_, workBuffer_.data(), wanted);
     }
     takeWritten_ += std::max<std::int64_t>(got, 0);
-    unsyncedBytes_ += std::max<std::int64_t>(got, 0) * static_cast<std::int64_t>(frameBytes_);
-    if (unsyncedBytes_ >= tuning_.syncBytes) {
-        recordingWriter_.Sync();
-        unsyncedBytes_ = 0;
+    // Flushed every few seconds, so that a power cut loses little; a flush
+    // that stalls is what the capture ring is there for.
+    if (got > 0 && Clock::now() - syncedAt_ >= tuning_.syncEvery) {
+        recording_->Sync();
+        syncedAt_ = Clock::now();
     }
-    const std::string why = got < wanted ? recordingWriter_.Error() : std::string();
+    const std::string why = got < wanted ? recording_->WriteError() : std::string();
 
     std::lock_guard lock(mutex_);
     workerBusy_ = false;
@@ -454,11 +493,33 @@ bool SoundEngine::WorkerRecordStep()
     if (got < wanted) {
         failed_ = true;
         if (error_.empty())
-            error_ = "The recording stopped: cannot write " + Quoted(recordingPath_) + ": " + why;
+            error_ = "The recording stopped: cannot write " + Quoted(recording_->Path()) + ": " + why;
         NotifyLocked();
     }
+    const bool moved = silence > 0 || n > 0;
+    if (!moved && drain && ring_.Readable() == 0 && gapsRead_.load() == gapsWritten_.load(std::memory_order_acquire))
+        WorkerDrained();
     progressed_.notify_all();
-    return silence > 0 || n > 0;
+    return moved;
+}
+
+// Worker, under mutex_: everything captured is in the file. The worker lets
+// go of the take and says what the disk lost, if anything.
+void SoundEngine::WorkerDrained()
+{
+    if (lostFrames_ > 0 && error_.empty()) {
+        char text[160];
+        std::snprintf(text, sizeof text, "%.1f s of sound, from %.1f s into the recording on,",
+                      double(lostFrames_) / format_.rate, double(firstLostAt_) / format_.rate);
+        error_ = "The disk could not keep up while recording " + Quoted(recording_->Target()) + ": " + text +
+                 " were lost; the recording holds silence there and goes on after it.";
+        lostFrames_ = 0;
+        NotifyLocked();
+    }
+    recording_.reset();
+    drain_ = false;
+    mode_ = Mode::Idle;
+    progressed_.notify_all();
 }
 
 } // namespace sound

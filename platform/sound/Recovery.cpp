@@ -134,6 +134,11 @@ std::filesystem::path FreeName(const std::filesystem::path& folder, const std::s
 
 } // namespace
 
+std::filesystem::path RecoveredName(const std::filesystem::path& folder, const std::string& stem)
+{
+    return FreeName(folder, stem, static_cast<std::int64_t>(std::time(nullptr)));
+}
+
 std::vector<RecoveredRecording> RecoverOrphanedRecordings(const std::filesystem::path& folder)
 {
     // Only the program's own recordings: the window records beside Temp.wav,

@@ -22,6 +22,10 @@ struct RecoveredRecording {
 
 std::vector<RecoveredRecording> RecoverOrphanedRecordings(const std::filesystem::path& folder);
 
+// A visible name in `folder` for a recording of `stem` that was not saved:
+// "STEM (recovered YYYY-MM-DD HH.MM).wav", numbered when that exists.
+std::filesystem::path RecoveredName(const std::filesystem::path& folder, const std::string& stem);
+
 // The text telling the user what was recovered; empty when nothing was.
 std::string DescribeRecovery(const std::filesystem::path& folder, const std::vector<RecoveredRecording>& recovered);
 

@@ -51,6 +51,10 @@ SoundEngine::~SoundEngine()
 {
     Close();
     {
+        std::unique_lock lock(mutex_);
+        progressed_.wait(lock, [&] { return !recording_; });
+    }
+    {
         std::lock_guard lock(mutex_);
         mode_ = Mode::Quit;
     }
@@ -70,6 +74,7 @@ void SoundEngine::SetNotifier(std::function<void()> notify)
 void SoundEngine::Open(const std::filesystem::path& path)
 {
     Close();
+    WaitForWorker(); // it may still be writing out the last recording in the old format
     // Named by its full path in every message: a program started from a menu
     // has a current folder the user may not know.
     std::error_code ec;
@@ -96,13 +101,18 @@ void SoundEngine::Open(const std::filesystem::path& path)
         }
     }
     // ---
-    sourcePath_ = ec ? path : absolute;
+    UseSource(std::move(file), ec ? path : absolute, counting ? count_.Frames() : -1);
+}
+
+void SoundEngine::UseSource(SoundFile file, const std::filesystem::path& path, std::int64_t frames)
+{
+    sourcePath_ = path;
     source_ = std::move(file);
     sourceReadAt_ = 0;
     format_ = source_.format();
     kind_ = KindOf(format_.sfFormat);
     frameBytes_ = static_cast<std::size_t>(BytesPerSample(kind_)) * static_cast<std::size_t>(format_.channels);
-    sourceFrames_ = counting ? count_.Frames() : source_.Frames();
+    sourceFrames_ = frames >= 0 ? frames : source_.Frames();
     prefixFrames_ = sourceFrames_;
     contentFrames_ = sourceFrames_;
     position_ = 0;
@@ -114,11 +124,9 @@ void SoundEngine::Close()
     if (state_ == State::Closed)
         return;
     count_.Cancel();
-    const bool wasRecording = state_ == State::Recording;
     Stop();
-    if (wasRecording)
-        saveFailed_ = false; // a recording cut short by closing is given up
-    DiscardRecording();
+    EndTake();
+    saved_.reset();
     source_.Close();
     sourcePath_.clear();
     sourceFrames_ = prefixFrames_ = contentFrames_ = 0;
@@ -127,22 +135,42 @@ void SoundEngine::Close()
     state_ = State::Closed;
 }
 
-void SoundEngine::DiscardRecording()
+// Nothing recorded is thrown away unsaved: a take that holds sound is kept
+// under the dated name recovery would give it, and the user is told once.
+void SoundEngine::EndTake()
 {
     recordingReader_.Close();
-    recordingWriter_.Close();
-    if (!recordingPath_.empty() && !saveFailed_) {
-        std::error_code ec;
-        std::filesystem::remove(recordingPath_, ec);
+    if (auto take = std::move(take_)) {
+        if (recordedFrames_ > 0) {
+            char length[32];
+            std::snprintf(length, sizeof length, "%.1f s", double(recordedFrames_) / format_.rate);
+            finisher_.Post([this, take, length = std::string(length)] {
+                WaitForWorkerToLetGo(*take);
+                const std::filesystem::path name = take->KeptName();
+                const std::string why = take->KeepAs(name);
+                Tell(why.empty() ? "The recording that was not saved has been kept as " + Quoted(name) + " (" + length + ")."
+                                 : "The recording that was not saved could not be kept as " + Quoted(name) + ": " + why +
+                                       ". It stays hidden beside it, and the next start of the program recovers it.");
+            });
+        } else {
+            finisher_.Post([this, take] {
+                WaitForWorkerToLetGo(*take);
+                take->Discard();
+            });
+        }
     }
-    // A recording that could not be saved stays on disk, unlocked, where the
-    // next start finds and recovers it.
-    recordingLock_.reset();
-    recordingPath_.clear();
-    hasRecording_ = saveFailed_ = false;
     recordedFrames_ = 0;
     prefixFrames_ = sourceFrames_;
     contentFrames_ = sourceFrames_;
+}
+
+// Any thread: a message for the next Poll(); the first one stands.
+void SoundEngine::Tell(const std::string& message)
+{
+    std::lock_guard lock(mutex_);
+    if (error_.empty())
+        error_ = message;
+    NotifyLocked();
 }
 
 void SoundEngine::TakeCount()
@@ -154,7 +182,7 @@ void SoundEngine::TakeCount()
     if (done)
         count_.Cancel();
     // A recording keeps the source only up to where it started.
-    const bool grows = !hasRecording_ && state_ != State::Recording;
+    const bool grows = !take_ && state_ != State::Recording;
     std::lock_guard lock(mutex_);
     if (grows) {
         prefixFrames_ = contentFrames_ = sourceFrames_;
@@ -199,6 +227,10 @@ void SoundEngine::Play()
     const std::int64_t start = position_;
     if (start >= contentFrames_)
         return; // at the end: nothing to play
+    WaitForWorker();
+    OpenFiles();
+    if (start >= contentFrames_)
+        return;
 
     CheckDeviceFormat("play");
     NewDevice();
@@ -215,7 +247,7 @@ void SoundEngine::Play()
         ++generation_;
         readCursor_ = start;
         playEnd_ = contentFrames_;
-        endGrows_ = count_.Active() && !hasRecording_;
+        endGrows_ = count_.Active() && !take_;
     }
     playedTo_ = start;
     StartDevice(Mode::Play);
@@ -257,66 +289,39 @@ void SoundEngine::StartRecording(std::int64_t from, const std::filesystem::path&
     if (state_ == State::Closed)
         throw Exception("Nothing is open to record into.");
     Stop();
-    if (hasRecording_ && recordingWriter_ && from >= contentFrames_)
+    if (take_ && from >= contentFrames_)
         return ResumeRecording();
 
-    std::error_code ec;
-    std::filesystem::path directory =
-        besideFile.empty() ? std::filesystem::current_path(ec) : std::filesystem::absolute(besideFile, ec).parent_path();
-    std::string base = besideFile.filename().string();
-    if (base.empty())
-        base = "recording";
-
     CheckDeviceFormat("record into");
+    WaitForWorker();
     NewDevice();
     const int bufferFrames = device_->BufferFrames(AudioDevice::Direction::Input, format_.rate);
     device_->Open(AudioDevice::Direction::Input, format_.rate, format_.channels, kind_, bufferFrames, this);
-
-    // Make the new recording's file before dropping the old recording, so a
-    // failure here leaves the content as it was.
-    const Format recordingFormat{format_.rate, format_.channels, RecordingFormatFor(format_.sfFormat)};
-    QTemporaryFile file(QFile::decodeName(QByteArray::fromStdString((directory / ("." + base + ".XXXXXX")).string())));
-    file.setAutoRemove(false);
-    if (!file.open()) {
-        device_->Close();
-        throw Exception("Cannot record into " + Quoted(directory) + ": " + file.errorString().toStdString());
-    }
-    const std::filesystem::path path(QFile::encodeName(file.fileName()).toStdString());
-    fs::GiveDefaultPermissions(path);
-    SoundFile writer;
-    std::unique_ptr<fs::LockedFile> lock;
+    // The new take's file is made before the old take goes, so a failure
+    // here leaves the content as it was.
+    std::shared_ptr<RecordingTake> take;
     try {
-        writer = SoundFile::Create(path, recordingFormat, true);
-        std::string why;
-        lock = fs::LockedFile::Open(path, false, &why);
-        if (!lock)
-            throw Exception("Cannot record into " + Quoted(path) + ": " + why);
+        take = RecordingTake::Create(besideFile, {format_.rate, format_.channels, RecordingFormatFor(format_.sfFormat)});
     } catch (const Exception&) {
         device_->Close();
-        writer.Close();
-        file.remove();
         throw;
     }
-
-    DiscardRecording();
-    recordingPath_ = path;
-    recordingTarget_ = directory / base;
-    recordingLock_ = std::move(lock);
-    recordingWriter_ = std::move(writer);
-    recordingFormat_ = recordingFormat;
-    hasRecording_ = true;
+    EndTake();
+    take_ = std::move(take);
     prefixFrames_ = std::clamp<std::int64_t>(from, 0, sourceFrames_);
     contentFrames_ = prefixFrames_;
     recordedFrames_ = 0;
-    lostFrames_ = 0;
-    firstLostAt_ = -1;
-    unsyncedBytes_ = 0;
     ResumeRecording();
 }
 
-// Starts the device and the worker on the recording's open writer, appending.
+// Starts the device and the worker on the take, appending to it.
 void SoundEngine::ResumeRecording()
 {
+    WaitForWorker();
+    // The take's last flush, from the finisher, is done before it grows again.
+    if (recordedFrames_ > 0 && !finisher_.WaitIdle(std::chrono::seconds(1)))
+        throw Exception("Cannot record: the last recording is still being written to " + Quoted(take_->Target()) +
+                        ". Try again in a moment.");
     if (!device_->IsOpen()) {
         NewDevice();
         device_->Open(AudioDevice::Direction::Input, format_.rate, format_.channels, kind_,
@@ -332,9 +337,18 @@ void SoundEngine::ResumeRecording()
     // times a second instead of once per buffer.
     wakeFrames_ = std::min<std::int64_t>(4 * bufferFrames, static_cast<std::int64_t>(ringFrames / 2));
     levelBase_ = prefixFrames_ + recordedFrames_;
+    recordingName_ = take_->Target();
     captured_ = 0;
     gapsWritten_ = gapsRead_ = 0;
     gapOpen_ = false;
+    {
+        std::lock_guard lock(mutex_);
+        recording_ = take_;
+        takeStart_ = recordedFrames_;
+        syncedAt_ = std::chrono::steady_clock::now();
+        if (recordedFrames_ == 0)
+            lostFrames_ = 0, firstLostAt_ = -1;
+    }
     StartDevice(Mode::Record);
     state_ = State::Recording;
     device_->Start();
@@ -360,7 +374,7 @@ void SoundEngine::StopPlayback()
         std::lock_guard lock(mutex_);
         end = endedShort_;
     }
-    if (end >= 0 && end < prefixFrames_ && !hasRecording_)
+    if (end >= 0 && end < prefixFrames_ && !take_)
         sourceFrames_ = prefixFrames_ = contentFrames_ = end;
     position_ = std::min(at, contentFrames_);
     state_ = State::Stopped;
@@ -370,47 +384,27 @@ void SoundEngine::StopRecording()
 {
     // A device that stopped working has its own message.
     const std::int64_t missing = lost_ ? 0 : InputShortfall();
-    StopDevice(); // the worker has written out what the ring held
-    recordedFrames_ += captured_.exchange(0);
+    StopDevice(); // the worker goes on to write out what the ring holds
+    std::int64_t captured = captured_.exchange(0);
+    if (failed_) { // writing failed: the take is what reached the file
+        std::unique_lock lock(mutex_);
+        progressed_.wait_for(lock, std::chrono::seconds(1), [&] { return !recording_; });
+        captured = std::min(captured, takeWritten_);
+    }
+    recordedFrames_ += captured;
     contentFrames_ = prefixFrames_ + recordedFrames_;
     position_ = contentFrames_;
     state_ = State::Stopped;
-    FinishRecordingFile(missing);
-}
-
-// Makes the recording's file current and durable, and opens it for playing.
-void SoundEngine::FinishRecordingFile(std::int64_t missingFrames)
-{
-    std::string problem;
-    recordingWriter_.Sync();
-    try {
-        recordingReader_ = SoundFile::OpenRead(recordingPath_);
-        recordingReadAt_ = 0;
-        const std::int64_t onDisk = recordingReader_.Frames();
-        if (onDisk < recordedFrames_) {
-            recordedFrames_ = onDisk;
-            contentFrames_ = position_ = prefixFrames_ + recordedFrames_;
-        }
-    } catch (const Exception& e) {
-        problem = e.Message.str();
-    }
-    std::lock_guard lock(mutex_);
-    if (lostFrames_ > 0 && error_.empty()) {
+    if (missing > 0) {
         char text[160];
-        std::snprintf(text, sizeof text, "%.1f s of sound, from %.1f s into the recording on,",
-                      double(lostFrames_) / format_.rate, double(firstLostAt_) / format_.rate);
-        error_ = "The disk could not keep up while recording " + Quoted(recordingTarget_) + ": " + text +
-                 " were lost; the recording holds silence there and goes on after it.";
-        lostFrames_ = 0;
+        std::snprintf(text, sizeof text, "%.1f s of sound never arrived,", double(missing) / format_.rate);
+        Tell("The sound input fell behind while recording " + Quoted(take_->Target()) + ": " + text +
+             " so the recording is that much shorter than the time it ran.");
     }
-    if (missingFrames > 0 && error_.empty()) {
-        char text[160];
-        std::snprintf(text, sizeof text, "%.1f s of sound never arrived,", double(missingFrames) / format_.rate);
-        error_ = "The sound input fell behind while recording " + Quoted(recordingTarget_) + ": " + text +
-                 " so the recording is that much shorter than the time it ran.";
-    }
-    if (!problem.empty() && error_.empty())
-        error_ = problem;
+    finisher_.Post([this, take = take_] {
+        WaitForWorkerToLetGo(*take);
+        take->Sync();
+    });
 }
 
 void SoundEngine::Seek(std::int64_t frame)
@@ -478,7 +472,7 @@ void SoundEngine::Save(const std::filesystem::path& path)
         throw Exception("Cannot save: no file name is set.");
     // Only a recording changes the content: what was opened and only played
     // is never written back, whatever happened to its file meanwhile.
-    if (!hasRecording_)
+    if (!take_)
         return;
     std::error_code ec;
     const std::filesystem::path target = std::filesystem::absolute(path, ec);
@@ -486,49 +480,68 @@ void SoundEngine::Save(const std::filesystem::path& path)
     if (std::filesystem::exists(status) &&
         (status.permissions() & std::filesystem::perms::owner_write) == std::filesystem::perms::none)
         throw Exception("Cannot save " + Quoted(target) + ": the file is read-only.");
+    if (std::filesystem::is_directory(status))
+        throw Exception("Cannot save " + Quoted(target) + ": it is a folder.");
 
-    const std::int64_t keep = position_;
     const bool renamable = prefixFrames_ == 0 && IsWavName(target) &&
                            !std::filesystem::is_symlink(std::filesystem::symlink_status(target, ec)) &&
-                           fs::SameFile(target.parent_path(), recordingPath_.parent_path());
-    try {
-        if (renamable)
-            SaveByRename(target);
-        else
-            SaveByWriting(target);
-    } catch (const Exception&) {
-        saveFailed_ = true;
-        throw;
-    }
-
-    // From now on the content is the saved file.
-    saveFailed_ = false;
-    recordingLock_.reset();
-    Open(target);
-    position_ = std::min(keep, contentFrames_);
+                           fs::SameFile(target.parent_path(), take_->Path().parent_path());
+    if (renamable)
+        SaveByRename(target);
+    else
+        SaveByWriting(target);
 }
 
-// The recording already is the file wanted: finish it and move it into
-// place, which replaces the old file atomically, then flush the folder so
-// that the rename survives a power cut.
+// The recording already is the file wanted: the finisher finishes it, flushes
+// it, moves it into place, which replaces the old file atomically, and
+// flushes the folder, so that the rename survives a power cut. From then on
+// the content is that file, read from where the finisher leaves it.
 void SoundEngine::SaveByRename(const std::filesystem::path& path)
 {
+    saved_ = std::move(take_);
+    finisher_.Post([this, take = saved_, path] {
+        WaitForWorkerToLetGo(*take);
+        const std::string why = take->MoveTo(path);
+        if (!why.empty())
+            Tell("Cannot save " + Quoted(path) + ": " + why + ". The recording stays hidden beside it as " +
+                 Quoted(take->Path()) + ", and the next start of the program recovers it.");
+    });
     recordingReader_.Close();
-    std::string why;
-    if (!recordingWriter_.Close(&why))
-        why = "the recording could not be finished: " + why;
-    else
-        why = MoveIntoPlace(recordingPath_, path);
-    if (!why.empty()) {
+    source_.Close();
+    sourcePath_ = path;
+    format_ = saved_->format();
+    sourceFrames_ = prefixFrames_ = contentFrames_ = recordedFrames_;
+    recordedFrames_ = 0;
+    position_ = std::min(position_, contentFrames_);
+    if (finisher_.WaitIdle(std::chrono::milliseconds(250))) {
         try {
-            recordingReader_ = SoundFile::OpenRead(recordingPath_);
-            recordingReadAt_ = 0;
+            OpenFiles();
         } catch (const Exception&) {
+            // said again when the content is next read
         }
-        throw Exception("Cannot save " + Quoted(path) + ": " + why);
     }
-    recordingPath_.clear();
-    fs::SyncDirectory(path.parent_path());
+}
+
+// The content's files are open for reading, once the worker and the finisher
+// are done with them. Throws Exception when they cannot be yet, or at all.
+void SoundEngine::OpenFiles()
+{
+    if (saved_) {
+        if (!finisher_.WaitIdle(std::chrono::seconds(1)))
+            throw Exception("The recording is still being written to " + Quoted(sourcePath_) + ". Try again in a moment.");
+        const std::filesystem::path path = saved_->Moved() ? sourcePath_ : saved_->Path();
+        saved_.reset();
+        source_ = SoundFile::OpenRead(path);
+        sourceReadAt_ = 0;
+    }
+    if (take_ && recordedFrames_ > 0 && !recordingReader_) {
+        WaitForWorker();
+        recordingReader_ = take_->OpenReader();
+        recordingReadAt_ = 0;
+        // What the disk has is what there is, should writing it have failed.
+        if (recordingReader_.Frames() < recordedFrames_)
+            recordedFrames_ = recordingReader_.Frames(), contentFrames_ = prefixFrames_ + recordedFrames_;
+    }
 }
 
 // Writes the content into a new file beside `path` and renames it over
@@ -539,12 +552,22 @@ void SoundEngine::SaveByRename(const std::filesystem::path& path)
 // each carries every sample of its format exactly.
 void SoundEngine::SaveByWriting(const std::filesystem::path& path)
 {
+    OpenFiles();
     std::vector<SavePart> parts{{&source_, sourcePath_, prefixFrames_}};
-    parts.push_back({&recordingReader_, recordingPath_, recordedFrames_});
+    parts.push_back({&recordingReader_, take_->Target(), recordedFrames_});
     sourceReadAt_ = recordingReadAt_ = -1;
-    const Format& format = prefixFrames_ == 0 && IsWavName(path) ? recordingFormat_ : format_;
+    const Format& format = prefixFrames_ == 0 && IsWavName(path) ? take_->format() : format_;
     sound::SaveByWriting(path, format, kind_ == SampleKind::F32 ? SampleKind::F64 : kind_, parts);
     fs::SyncDirectory(path.parent_path());
+    // From now on the content is the saved file; the take has done its work.
+    finisher_.Post([this, take = std::move(take_)] {
+        WaitForWorkerToLetGo(*take);
+        take->Discard();
+    });
+    finisher_.WaitIdle(std::chrono::milliseconds(500));
+    const std::int64_t keep = position_;
+    Open(path);
+    position_ = std::min(keep, contentFrames_);
 }
 
 } // namespace sound

@@ -6,15 +6,18 @@
 // header kept current and the file locked while it lives, so that a crash
 // leaves a WAV that the next start recovers. Positions and lengths are frames.
 //
-// Every public call is made on one thread (the GUI thread). Inside, a worker
+// Every public call is made on one thread (the GUI thread), which owns the
+// content: what is open, what was recorded, the position. Inside, a worker
 // thread moves samples between the files and a lock-free ring, and the
 // device's thread (libpulse's main loop, or SDL's audio thread) moves them
 // between the ring and the device; neither waits on the other. Play waits
 // for the first samples to be read (at most half a second) before it starts
 // the device; Stop, and everything that stops first, waits for the device to
-// let go and for the worker to write out what the ring still holds; Save
-// waits for a rename and a folder flush, or for the whole content to be
-// written when it cannot be renamed into place.
+// let go; the worker writes out what the ring still holds on its own, and the
+// take's flushes and renames run on a finisher thread (RecordingTake), so no
+// call waits on the disk: Save waits at most a quarter second for a rename, and
+// only for the whole content to be written when it cannot be renamed into
+// place.
 //
 // When something happens that the caller must act on (playback reached its
 // end, a failure, a message to show), the engine calls the notifier given to
@@ -36,7 +39,9 @@
 #include "AudioDevice.h"
 #include "FileSystem.h"
 #include "HeardClock.h"
+#include "Finisher.h"
 #include "LengthCount.h"
+#include "RecordingTake.h"
 #include "Ring.h"
 #include "SoundFile.h"
 
@@ -46,9 +51,9 @@ struct EngineTuning {
     // How much sound the capture ring holds: a disk may stall this long
     // without any sound being lost.
     double captureRingSeconds = 30;
-    // A recording is flushed to the disk whenever this much more of it has
-    // been written.
-    std::int64_t syncBytes = 4 << 20;
+    // While recording, the take is flushed to the disk this often, so that a
+    // power cut loses little more than this.
+    std::chrono::milliseconds syncEvery{2000};
     // Open waits this long for the length of a file whose header cannot tell
     // it to be counted; a longer count goes on in the background.
     std::chrono::milliseconds countWait{100};
@@ -75,8 +80,9 @@ public:
     // A file whose header cannot tell its length is counted on another
     // thread: Length() then grows, told through the notifier, until known.
     void Open(const std::filesystem::path& path);
-    // Stops and closes the content. An unsaved recording is discarded, unless
-    // saving it failed: then it is kept on disk for recovery at next start.
+    // Stops and closes the content. An unsaved recording that holds sound is
+    // kept beside the file it was recorded for, under the visible, dated name
+    // recovery gives, and Poll() says so once; one that holds none goes.
     void Close();
     // Plays from the current position; goes on if already playing; ends a
     // recording first. Throws Exception when nothing is open or there is no
@@ -85,16 +91,20 @@ public:
     // Records from the default input. With an unsaved recording and `from` at
     // the end of the content, the recording goes on where it stopped (the same
     // take). Otherwise a new recording starts at frame `from` (clamped to the
-    // opened file's length) in a hidden file in the directory of `besideFile`,
-    // discarding an unsaved earlier one. Throws Exception when nothing is
-    // open, there is no input device or the file cannot be created.
+    // opened file's length) in a hidden file in the directory of `besideFile`;
+    // an unsaved earlier one is kept as Close keeps it. Throws Exception when
+    // nothing is open, there is no input device, the file cannot be created
+    // or the last recording is still being written out.
     void StartRecording(std::int64_t from, const std::filesystem::path& besideFile);
     // Ends playing or recording; the position stays where it stopped.
     void Stop();
-    // Stops, then writes the content to `path` by an atomic replace and
-    // reopens it from there. Writes only when a recording was made since the
-    // content was opened or last saved. Throws Exception naming the file and
-    // the reason; the file at `path` is then unchanged.
+    // Stops, then writes the content to `path` by an atomic replace; from then
+    // on the content is that file. Writes only when a recording was made since
+    // the content was opened or last saved. A recording that is the whole
+    // content is renamed into place on the finisher thread: Save waits for it
+    // at most a quarter of a second, and a failure after that comes from Poll().
+    // Throws Exception naming the file and the reason; the file at `path` is
+    // then unchanged.
     void Save(const std::filesystem::path& path);
     // Moves the position (clamped to the content). While playing, playback
     // goes on from there; a recording is ended first.
@@ -115,8 +125,14 @@ public:
     // over about a device buffer; 0 when stopped.
     double PeakLevel() const;
 
+    // Waits at most `timeout` for every write, flush and rename handed to the
+    // worker and the finisher to be done; false when they are not.
+    bool Settle(std::chrono::milliseconds timeout);
+
+    bool HasUnsavedRecording() const { return take_ != nullptr; }
+
     // The hidden file a recording is kept in (empty when there is none).
-    const std::filesystem::path& RecordingPath() const { return recordingPath_; }
+    std::filesystem::path RecordingPath() const { return take_ ? take_->Path() : std::filesystem::path(); }
 
 private:
     enum class Mode { Idle, Play, Record, Quit };
@@ -163,11 +179,21 @@ private:
     void StopPlayback();
     void StopRecording();
     void ResumeRecording();
-    void FinishRecordingFile(std::int64_t missingFrames);
+    // Waits, at most a second, for the worker to write out the last
+    // recording; throws Exception saying it is still being written.
+    void WaitForWorker();
+    // Finisher: waits until the worker has written out `take` and let go.
+    void WaitForWorkerToLetGo(const RecordingTake& take);
+    void WorkerDrained();
     std::int64_t InputShortfall() const;
-    void DiscardRecording();
+    // Keeps or drops an unsaved take, as Close says.
+    void EndTake();
+    // Makes `file` the content from its start.
+    void UseSource(SoundFile file, const std::filesystem::path& path, std::int64_t frames);
     void SaveByRename(const std::filesystem::path& path);
+    void OpenFiles();
     void SaveByWriting(const std::filesystem::path& path);
+    void Tell(const std::string& message);
 
     const EngineTuning tuning_;
 
@@ -175,31 +201,26 @@ private:
     State state_ = State::Closed;
     std::unique_ptr<AudioDevice> device_; // replaced under mutex_ while the worker is idle
     std::filesystem::path sourcePath_; // absolute
-    std::filesystem::path recordingPath_;
-    std::filesystem::path recordingTarget_; // the file it is recorded for
-    std::unique_ptr<fs::LockedFile> recordingLock_; // held while the recording lives
+    std::shared_ptr<RecordingTake> take_; // the recording not saved yet
+    std::shared_ptr<RecordingTake> saved_; // the one being put in place as the content's file
     std::int64_t sourceFrames_ = 0; // known so far, while counted
     LengthCount count_;
     std::int64_t contentFrames_ = 0; // while not recording
     std::int64_t position_ = 0;      // while stopped
-    bool hasRecording_ = false;      // a recording not saved yet
-    bool saveFailed_ = false;        // ...that could not be saved
     std::int64_t recordedFrames_ = 0;
     std::thread worker_;
     std::function<void()> notify_;
 
     // --- set by the GUI thread while the worker and callbacks are idle
     Format format_;
-    Format recordingFormat_;
     SampleKind kind_ = SampleKind::S16;
     std::size_t frameBytes_ = 0;
     std::int64_t prefixFrames_ = 0; // frames of the source before the recording; grows under mutex_ while counted
     SoundFile source_;              // read by the worker while playing
     SoundFile recordingReader_;     // read by the worker while playing
-    SoundFile recordingWriter_;     // written by the worker while recording
+    std::filesystem::path recordingName_; // the file the recording is for, in messages
     std::int64_t sourceReadAt_ = -1, recordingReadAt_ = -1;
     std::int64_t chunkFrames_ = 4096;
-    std::int64_t unsyncedBytes_ = 0;
     std::vector<std::uint8_t> workBuffer_;
     bool capturing_ = false;   // which callback the device calls
     bool deviceEnds_ = false;  // the device tells when the last sound was heard
@@ -218,7 +239,10 @@ private:
     bool drain_ = false;
     bool deviceClosing_ = false;
     std::int64_t endedShort_ = -1; // where the content's files ran out early
+    std::shared_ptr<RecordingTake> recording_; // what the worker writes into; it lets go once drained
     std::int64_t takeWritten_ = 0; // worker: frames written in this take
+    std::int64_t takeStart_ = 0;   // frames of the take before this part of it
+    std::chrono::steady_clock::time_point syncedAt_; // worker: the take's last flush
     std::string error_;
     bool notified_ = false;
     bool countMoved_ = false; // the count grew since the last Poll
@@ -266,6 +290,9 @@ private:
     bool levelMoved_ = false;  // guarded by mutex_: told, and not yet polled
     // Worker: what was lost, for the message after Stop.
     std::int64_t lostFrames_ = 0, firstLostAt_ = -1;
+
+    // Last, so that it goes first: its jobs use the members above.
+    Finisher finisher_;
 };
 
 } // namespace sound

@@ -22,7 +22,7 @@ std::vector<short> Ramp(int frames)
 std::vector<short> Samples(const fs::path& path) { return ReadSound(path).samples; }
 
 // Records `seconds` of the ramp at real-time pace (8 kHz mono: 64 ms
-// buffers), flushing every `syncBytes` through a disk that stalls each
+// buffers), flushing every `syncEvery` through a disk that stalls each
 // flush, and saves it. Returns the message the engine had after Stop.
 std::string RecordThroughStalls(const ScratchDir& dir, sound::EngineTuning tuning, double seconds)
 {
@@ -37,9 +37,9 @@ std::string RecordThroughStalls(const ScratchDir& dir, sound::EngineTuning tunin
     EXPECT_EQ(engine.Poll(), ""); // nothing ends a recording early
     EXPECT_EQ(engine.GetState(), SoundEngine::State::Recording);
     engine.Stop();
-    const std::string message = engine.Poll();
     engine.Save(dir / "Temp.wav");
-    return message;
+    EXPECT_TRUE(engine.Settle(std::chrono::seconds(10)));
+    return engine.Poll();
 }
 
 } // namespace
@@ -48,7 +48,7 @@ TEST(Durability, FlushesThatStallLoseNothingWhileTheRingHoldsOut)
 {
     setenv("STALL_MS", "1500", 1);
     ScratchDir dir;
-    const std::string message = RecordThroughStalls(dir, {30, 8192}, 3);
+    const std::string message = RecordThroughStalls(dir, {30, std::chrono::milliseconds(500)}, 3);
     const std::vector<short> saved = Samples(dir / "Temp.wav");
     const std::vector<short> ramp = Ramp(static_cast<int>(saved.size()));
     EXPECT_GE(saved.size(), 8000u * 2);
@@ -61,7 +61,7 @@ TEST(Durability, AStallLongerThanTheRingLeavesSilenceOfTheLostLength)
     setenv("STALL_MS", "2000", 1); // one flush, eight times as long as the ring holds
     setenv("STALL_COUNT", "1", 1);
     ScratchDir dir;
-    const std::string message = RecordThroughStalls(dir, {0.25, 4096}, 3);
+    const std::string message = RecordThroughStalls(dir, {0.25, std::chrono::milliseconds(250)}, 3);
     const std::vector<short> saved = Samples(dir / "Temp.wav");
     const std::vector<short> ramp = Ramp(static_cast<int>(saved.size()));
     std::size_t lost = 0;

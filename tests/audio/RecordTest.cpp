@@ -215,6 +215,7 @@ TEST(Recording, AnInputThatFallsBehindOrHandsOverNothingIsReported)
         else
             EXPECT_THAT(engine.Poll(), AllOf(HasSubstr("The sound input fell behind"), HasSubstr("never arrived"),
                                              HasSubstr("\"" + (dir / "Temp.wav").string() + "\"")));
+        engine.Save(dir / "Temp.wav");
     }
 
     const fs::path fifo = dir / "mic.fifo";

@@ -261,27 +261,36 @@ private slots:
         const int shownMs = Form1->MediaPlayer1->TrackLength(1);
         QVERIFY(shownMs > 500);
 
-        delete std::exchange(Form1, nullptr); // Exit
-        QCOMPARE(w.Hidden().size(), 1);
-        const Sound kept = ReadSound(w.Hidden()[0]);
-        QVERIFY(kept.ok && ReadBytes(w.Hidden()[0]).substr(0, 4) == "RIFF");
-        QCOMPARE(kept.Ms(), shownMs);
-        QVERIFY(Begins(w.mic, kept.samples));
-
-        QCOMPARE(int(sound::RecoverOrphanedRecordings(w.work.toStdString()).size()), 1);
+        delete std::exchange(Form1, nullptr); // Exit: the take is kept, visible, under a dated name
         QCOMPARE(w.Hidden(), QStringList());
+        const QStringList kept = QDir().entryList({"Temp (recovered *.wav"});
+        QCOMPARE(kept.size(), 1);
+        const Sound sound = ReadSound(kept[0]);
+        QVERIFY(sound.ok && ReadBytes(kept[0]).substr(0, 4) == "RIFF");
+        QCOMPARE(sound.Ms(), shownMs);
+        QVERIFY(Begins(w.mic, sound.samples));
         QCOMPARE(QFileInfo("Temp.wav").isSymLink(), link);
         QCOMPARE(QFileInfo("Temp.wav").isDir(), !link);
     }
 
-    void exitWhileRecordingLeavesNothing()
+    // Exit during a recording, and the window's Record during one, keep the
+    // take under a dated name, and say so.
+    void noTakeIsThrownAway()
     {
         RealTime w;
         Click(Form1->btnrecord);
         QTest::qWait(400);
+        Click(Form1->btnrecord);
+        QTRY_COMPARE(w.errors.size(), 1);
+        QVERIFY2(w.errors[0].contains("has been kept as \"" + w.work + "/Temp (recovered "), qPrintable(w.errors[0]));
+        QTest::qWait(400);
         QCOMPARE(w.Hidden().size(), 1);
         delete std::exchange(Form1, nullptr);
-        QCOMPARE(w.Entries(), QString("Temp.wav,test1.wav"));
+        const QStringList kept = QDir().entryList({"Temp (recovered *.wav"});
+        QVERIFY2(kept.size() == 2, qPrintable(w.Entries()));
+        for (const QString& name : kept)
+            QVERIFY2(ReadSound(name).Ms() >= 300, qPrintable(name));
+        QCOMPARE(w.Hidden(), QStringList());
     }
 
     // The bar's Pause, then its Record, goes on with the same take; the

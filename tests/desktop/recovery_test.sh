@@ -3,9 +3,13 @@
 # driver's microphone at real-time pace and is killed with SIGKILL; the next
 # start recovers the recording under a visible name and says so in one
 # message box. A second instance started while the first records leaves the
-# first one's live recording alone. Screenshots are kept in artefacts/.
+# first one's live recording alone. On a disk whose every flush takes 10 s
+# (the stall_fsync shim given as the second argument), the window answers at
+# once after Stop and Temp.wav gets the whole take, or, killed meanwhile, the
+# next start recovers it. Screenshots are kept in artefacts/.
 set -u
 recorder=$1
+shim=$2
 art="$(pwd)/artefacts"
 mkdir -p "$art"
 work=$(mktemp -d "${TMPDIR:-/tmp}/recorder recovery.XXXXXX") # a name with a space
@@ -29,7 +33,7 @@ export SDL_AUDIODRIVER=disk SDL_DISKAUDIOFILEIN="$work/mic.raw" SDL_DISKAUDIOFIL
 unset SDL_DISKAUDIODELAY QT_QPA_PLATFORM
 
 start() { # starts an instance in the working folder; sets pid
-  (cd "$work" && exec "$recorder") &
+  (cd "$work" && exec env ${PRELOAD:+LD_PRELOAD="$PRELOAD"} "$recorder") &
   pid=$!
   pids+=("$pid")
   local n=0
@@ -40,7 +44,7 @@ start() { # starts an instance in the working folder; sets pid
 }
 button() { # clicks a button of the topmost window at client x: record, stop, exit
   local x
-  case $1 in record) x=$((208 + 44)) ;; stop) x=$((424 + 44)) ;; exit) x=$((640 + 48)) ;; esac
+  case $1 in open) x=$((96 + 44)) ;; record) x=$((208 + 44)) ;; stop) x=$((424 + 44)) ;; exit) x=$((640 + 48)) ;; esac
   xdotool mousemove $((212 + x)) $((146 + 472 + 20)) click 1
 }
 boxes() { xdotool search --onlyvisible --name '^Recorder$' 2>/dev/null | wc -l; }
@@ -103,4 +107,45 @@ sleep 1
 sound "$work/Temp.wav" 3 30
 [ -z "$(hidden)" ] || bad "a hidden file is left after A's Stop: $(hidden)"
 kill -0 "$a" 2>/dev/null || bad "A is gone"
+button exit
+sleep 1
+
+# 3. Every flush takes 10 s. After Stop the window answers an Open click at
+# once, and Temp.wav then gets the whole take.
+export STALL_MS=10000
+PRELOAD=$shim start
+button record
+sleep 3
+button stop
+t0=$(date +%s%N)
+button open
+dialog=$(timeout 3 xdotool search --sync --onlyvisible --name '^Open$' 2>/dev/null | head -1)
+ms=$((($(date +%s%N) - t0) / 1000000))
+[ -n "$dialog" ] && [ $ms -lt 1000 ] || bad "the Open dialog came after $ms ms (or not at all)"
+say "ok: the Open dialog came $ms ms after the click that followed Stop"
+[ -z "$dialog" ] || xdotool windowfocus --sync "$dialog" key Escape
+for _ in $(seq 300); do [ -z "$(hidden)" ] && break; sleep 0.1; done
+sound "$work/Temp.wav" 2.5 4
+# Exit closes the window at once; the program ends once its last flush is done.
+button exit
+sleep 1
+xdotool search --onlyvisible --pid "$pid" --name '^Form1$' >/dev/null 2>&1 && bad "Exit left the window up"
+for _ in $(seq 400); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
+kill -0 "$pid" 2>/dev/null && { bad "the program did not end after Exit"; kill -9 "$pid"; }
+
+# 4. The same, killed right after Stop: the next start recovers the take, as
+# far as it had reached the file (what waited in memory behind a stalled
+# flush is lost with the process).
+cp "$work/Temp.wav" "$work/earlier.wav"
+PRELOAD=$shim start
+button record
+sleep 3
+button stop
+sleep 0.5
+kill -9 "$pid"; wait "$pid" 2>/dev/null
+start
+for _ in $(seq 50); do [ "$(boxes)" -ge 1 ] && break; sleep 0.1; done
+file=$(recovered)
+[ "$(echo "$file" | grep -c .)" = 1 ] && sound "$file" 1 4 || bad "no single recovered file: $(ls -A "$work" | tr '\n' ' ')"
+cmp -s "$work/Temp.wav" "$work/earlier.wav" || bad "Temp.wav changed"
 exit $fail

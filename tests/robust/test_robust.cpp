@@ -264,7 +264,9 @@ private slots:
         onScroll = [&scrolls, next = onScroll](TObject* s, TScrollCode c, int& p) { scrolls << c; next(s, c, p); };
         auto rss = [] { return QString::fromStdString(ReadBytes("/proc/self/statm")).section(' ', 1, 1).toLongLong() * 4096; };
         auto namesTemp = [] { return QFileInfo(Form1->MediaPlayer1->FileName().c_str()) == QFileInfo("Temp.wav"); };
-        static const QRegularExpression allowed("^(\\.Temp\\.wav\\.[A-Za-z0-9]{6},)?(Temp\\.wav,)?test1\\.wav$");
+        // A take ended by a new Record is kept under a dated name.
+        static const QRegularExpression allowed(
+            "^(\\.Temp\\.wav\\.[A-Za-z0-9]{6},)?(Temp \\(recovered [^,]+\\)( [0-9]+)?\\.wav,)*(Temp\\.wav,)?test1\\.wav$");
         int recordingsSaved = 0;
         long long warmRss = 0;
         for (int i = 0; i <= actions; ++i) {
