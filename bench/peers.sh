@@ -23,7 +23,9 @@
 # the end. The programs take turns, RUNS rounds, medians printed. After Stop
 # the recorder's window is left idle and its wake-ups counted.
 # Never fails on the figures; a peer that is not installed is skipped.
-# Usage: peers.sh RECORDER CPU_SPAN [BARE_WINDOW [RUNS]]   (SPAN=seconds measured, default 5)
+# Usage: peers.sh RECORDER CPU_SPAN [BARE_WINDOW [RUNS]]   (SPAN=seconds measured, default 5;
+# THREADS=1: each thread's wake-ups and CPU time in the recorder's spans, and
+# the daemon's and X server's, go to standard error)
 set -u
 recorder=$(realpath "$1") sampler=$(realpath "$2") bare=${3:+$(realpath "$3")} runs=${4:-3}
 span=${SPAN:-5} settle=1 rec_settle=3 idle=3
@@ -136,8 +138,9 @@ wait_stream() { # KIND: waits up to 10 s for a client's stream
 # run is dropped: a program that failed to play costs nothing. PATTERN, when
 # given, must be found in the long listing of STREAMS ("!PATTERN": must not).
 measure() {
-  local line
-  line=$("$sampler" -m "$3" "$2" $pa_pid $xvfb_pid | awk -v key="$1" '{
+  local line verbose=''
+  [ -n "${THREADS:-}" ] && [[ $1 == *recorder* ]] && { verbose=-v; echo "peers.sh: threads of $1:" >&2; }
+  line=$("$sampler" $verbose -m "$3" "$2" $pa_pid $xvfb_pid | awk -v key="$1" '{
       for (i = 2; i <= 16; ++i) if ($i == "-") exit
       s = $1 / 1e9
       printf "%s %.3f %.3f %.3f %.2f %.3f %.2f %.2f\n", key, $2 / 1e6 / s, $7 / 1e6 / s, $12 / 1e6 / s, $3 / s,
@@ -192,10 +195,14 @@ start_recorder() { # RATE PATH (native or sdl)
 path_pattern() { [ "$1" = sdl ] && echo "!$native_id" || echo "$native_id"; }
 recorder_plays() { # RATE PATH
   start_recorder "$1" "$2" || { stop; return; }
-  click $button_open
-  local dialog
-  dialog=$(timeout 10 xdotool search --sync --onlyvisible --name '^Open$' 2>/dev/null | head -1)
-  [ -n "$dialog" ] || { echo "peers.sh: no Open dialog" >&2; stop; return; }
+  local dialog='' try
+  for try in 1 2 3; do # a click that came too early is tried again
+    click $button_open
+    dialog=$(timeout 4 xdotool search --sync --onlyvisible --name '^Open$' 2>/dev/null | head -1)
+    [ -n "$dialog" ] && break
+    echo "peers.sh: no Open dialog after click $try" >&2
+  done
+  [ -n "$dialog" ] || { stop; return; }
   xdotool windowfocus --sync "$dialog" type --delay 5 "$work/play$1.wav"
   xdotool key --delay 50 Return
   for _ in $(seq 50); do xdotool search --onlyvisible --name '^Open$' >/dev/null 2>&1 || break; sleep 0.1; done
@@ -301,15 +308,16 @@ function cell(x, fmt) { return x == "" ? "-" : sprintf(fmt, x) }
 function ratio(a, b) { return a == "" || b == "" || b == 0 ? "" : a / b }
 function row(label, key, recorder) {
   if (!count[key]) return
-  printf "%-24s %7s %7s %7s %9s %10s %7s %7s %7s %8s\n", label, cell(median(key, 1), "%.2f"),
+  printf "%-24s %7s %7s %7s %9s %10s %7s %7s %7s %8s %4s\n", label, cell(median(key, 1), "%.2f"),
     recorder ? cell(median(key, 10), "%.2f") : "", recorder ? cell(median(key, 5), "%.2f") : "",
     cell(median(key, 8), "%.2f"), cell(median(key, 9), "%.2f"), cell(median(key, 4), "%.1f"),
-    recorder ? cell(median(key, 11), "%.1f") : "", recorder ? cell(median(key, 6), "%.1f") : "", cell(median(key, 7), "%.1f")
+    recorder ? cell(median(key, 11), "%.1f") : "", recorder ? cell(median(key, 6), "%.1f") : "", cell(median(key, 7), "%.1f"),
+    count[key]
 }
 function header(title) {
   printf "\n%s\n", title
-  printf "%-24s %7s %7s %7s %9s %10s %7s %7s %7s %8s\n", "", "own", "sound", "window", "+server", "+server+X", "wake-", "sound", "window", "resident"
-  printf "%-24s %7s %7s %7s %9s %10s %7s %7s %7s %8s\n", "", "ms/s", "ms/s", "ms/s", "ms/s", "ms/s", "ups/s", "wk/s", "wk/s", "MiB"
+  printf "%-24s %7s %7s %7s %9s %10s %7s %7s %7s %8s %4s\n", "", "own", "sound", "window", "+server", "+server+X", "wake-", "sound", "window", "resident", ""
+  printf "%-24s %7s %7s %7s %9s %10s %7s %7s %7s %8s %4s\n", "", "ms/s", "ms/s", "ms/s", "ms/s", "ms/s", "ups/s", "wk/s", "wk/s", "MiB", "runs"
 }
 function line(what, measured, r, target, met) {
   printf "%-50s %-24s %6s  %-10s %s\n", what, measured, r == "" ? "-" : sprintf("%.2f", r), target, met
@@ -330,7 +338,8 @@ END {
   printf "from %d s after the program'"'"'s stream appeared in the daemon when playing, %d s when recording.\n", settle, rec_settle
   printf "Medians of %d alternating runs. own: the whole process; sound: every thread but the main one (the\n", runs
   printf "recorder'"'"'s window); window: the main thread; +server adds the PulseAudio daemon, +server+X also Xvfb\n"
-  printf "over the same span; wake-ups: voluntary context switches; resident: VmRSS at the end of the span.\n"
+  printf "over the same span; wake-ups: voluntary context switches; resident: VmRSS at the end of the span;\n"
+  printf "runs: how many of the rounds gave a figure (a run without its stream in the daemon is dropped).\n"
   printf "The daemon idle: %.2f ms/s. Load average before %s, after %s; the run took %d s.\n", median("idle.server", 1), before, after, took
   split("play rec", kind, " ")
   split("44100 192000", rate, " ")

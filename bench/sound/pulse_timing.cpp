@@ -221,7 +221,7 @@ int main(int argc, char** argv)
         const char* name = ways[w] == "sdl" ? "SDL's pulseaudio driver" : "the engine's default (libpulse)";
         std::printf("\n%s\n%-6s %12s %10s %12s %12s %12s %12s %6s\n", name, "play", "first sound", "Play()",
                     "seek heard", "lead min", "lead median", "lead max", "clicks");
-        double worstFirst = 0, worstSeek = 0, least = 0, most = 0;
+        double worstFirst = -1e9, worstSeek = -1e9, least = 1e9, most = -1e9;
         int failed = 0;
         for (std::size_t p = 0; p < plays[w].size(); ++p) {
             const Play& play = plays[w][p];
@@ -231,10 +231,10 @@ int main(int argc, char** argv)
             const double lo = play.leads.empty() ? 0 : *low, hi = play.leads.empty() ? 0 : *high;
             std::printf("%-6zu %9.1f ms %7.1f ms %9.1f ms %9.1f ms %9.1f ms %9.1f ms %6zu\n", p + 1, play.first,
                         play.playCall, play.seek, lo, Median(play.leads), hi, play.leads.size());
-            worstFirst = std::max(worstFirst, play.first);
-            worstSeek = std::max(worstSeek, play.seek);
-            least = std::min(least, lo);
-            most = std::max(most, hi);
+            if (play.heard)
+                worstFirst = std::max(worstFirst, play.first), worstSeek = std::max(worstSeek, play.seek);
+            if (!play.leads.empty())
+                least = std::min(least, lo), most = std::max(most, hi);
         }
         const double lead = std::max(-least, most);
         const auto met = [](bool ok) { return ok ? "met" : "NOT met"; };
