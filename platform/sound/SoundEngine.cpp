@@ -1,17 +1,13 @@
-// The engine's content and state: what is open, what was recorded, where the
-// position is, and saving. The transport (the ring, the audio callbacks and
-// the worker) is in EngineTransport.cpp.
+// The engine's content, on the GUI thread: what is open, how long it is,
+// where the position is, playing and seeking. Recording and saving are in
+// EngineRecording.cpp, the device side in EngineTransport.cpp, the worker in
+// EngineWorker.cpp.
 #include "SoundEngine.h"
 
 #include <algorithm>
-#include <cctype>
 #include <chrono>
-#include <cstdio>
 #include <system_error>
-
-#include <QByteArray>
-#include <QFile>
-#include <QTemporaryFile>
+#include <utility>
 
 #include "AtomicSave.h"
 #include "Exception.h"
@@ -28,16 +24,6 @@ constexpr auto kPrefillWait = std::chrono::milliseconds(500);
 // outside these is refused before a device (and a ring sized by the rate)
 // is opened for it.
 constexpr int kMinRate = 1000, kMaxRate = 768000, kMaxChannels = 8;
-
-// A recording is kept as WAV; under another name the content keeps the
-// opened file's format.
-bool IsWavName(const std::filesystem::path& path)
-{
-    std::string extension = path.extension().string();
-    for (char& c : extension)
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return extension == ".wav";
-}
 
 } // namespace
 
@@ -133,35 +119,6 @@ void SoundEngine::Close()
     position_ = 0;
     format_ = {};
     state_ = State::Closed;
-}
-
-// Nothing recorded is thrown away unsaved: a take that holds sound is kept
-// under the dated name recovery would give it, and the user is told once.
-void SoundEngine::EndTake()
-{
-    recordingReader_.Close();
-    if (auto take = std::move(take_)) {
-        if (recordedFrames_ > 0) {
-            char length[32];
-            std::snprintf(length, sizeof length, "%.1f s", double(recordedFrames_) / format_.rate);
-            finisher_.Post([this, take, length = std::string(length)] {
-                WaitForWorkerToLetGo(*take);
-                const std::filesystem::path name = take->KeptName();
-                const std::string why = take->KeepAs(name);
-                Tell(why.empty() ? "The recording that was not saved has been kept as " + Quoted(name) + " (" + length + ")."
-                                 : "The recording that was not saved could not be kept as " + Quoted(name) + ": " + why +
-                                       ". It stays hidden beside it, and the next start of the program recovers it.");
-            });
-        } else {
-            finisher_.Post([this, take] {
-                WaitForWorkerToLetGo(*take);
-                take->Discard();
-            });
-        }
-    }
-    recordedFrames_ = 0;
-    prefixFrames_ = sourceFrames_;
-    contentFrames_ = sourceFrames_;
 }
 
 // Any thread: a message for the next Poll(); the first one stands.
@@ -284,76 +241,6 @@ void SoundEngine::NewDevice()
     device_.swap(device);
 }
 
-void SoundEngine::StartRecording(std::int64_t from, const std::filesystem::path& besideFile)
-{
-    if (state_ == State::Closed)
-        throw Exception("Nothing is open to record into.");
-    Stop();
-    if (take_ && from >= contentFrames_)
-        return ResumeRecording();
-
-    CheckDeviceFormat("record into");
-    WaitForWorker();
-    NewDevice();
-    const int bufferFrames = device_->BufferFrames(AudioDevice::Direction::Input, format_.rate);
-    device_->Open(AudioDevice::Direction::Input, format_.rate, format_.channels, kind_, bufferFrames, this);
-    // The new take's file is made before the old take goes, so a failure
-    // here leaves the content as it was.
-    std::shared_ptr<RecordingTake> take;
-    try {
-        take = RecordingTake::Create(besideFile, {format_.rate, format_.channels, RecordingFormatFor(format_.sfFormat)});
-    } catch (const Exception&) {
-        device_->Close();
-        throw;
-    }
-    EndTake();
-    take_ = std::move(take);
-    prefixFrames_ = std::clamp<std::int64_t>(from, 0, sourceFrames_);
-    contentFrames_ = prefixFrames_;
-    recordedFrames_ = 0;
-    ResumeRecording();
-}
-
-// Starts the device and the worker on the take, appending to it.
-void SoundEngine::ResumeRecording()
-{
-    WaitForWorker();
-    // The take's last flush, from the finisher, is done before it grows again.
-    if (recordedFrames_ > 0 && !finisher_.WaitIdle(std::chrono::seconds(1)))
-        throw Exception("Cannot record: the last recording is still being written to " + Quoted(take_->Target()) +
-                        ". Try again in a moment.");
-    if (!device_->IsOpen()) {
-        NewDevice();
-        device_->Open(AudioDevice::Direction::Input, format_.rate, format_.channels, kind_,
-                      device_->BufferFrames(AudioDevice::Direction::Input, format_.rate), this);
-    }
-    recordingReader_.Close();
-    const int bufferFrames = device_->BufferFrames(AudioDevice::Direction::Input, format_.rate);
-    const auto ringFrames = static_cast<std::size_t>(
-        std::max<double>(tuning_.captureRingSeconds * format_.rate, 4.0 * bufferFrames));
-    ring_.Reset(ringFrames, frameBytes_);
-    chunkFrames_ = bufferFrames;
-    // The worker writes the file in batches of four buffers: it wakes a few
-    // times a second instead of once per buffer.
-    wakeFrames_ = std::min<std::int64_t>(4 * bufferFrames, static_cast<std::int64_t>(ringFrames / 2));
-    levelBase_ = prefixFrames_ + recordedFrames_;
-    recordingName_ = take_->Target();
-    captured_ = 0;
-    gapsWritten_ = gapsRead_ = 0;
-    gapOpen_ = false;
-    {
-        std::lock_guard lock(mutex_);
-        recording_ = take_;
-        takeStart_ = recordedFrames_;
-        syncedAt_ = std::chrono::steady_clock::now();
-        if (recordedFrames_ == 0)
-            lostFrames_ = 0, firstLostAt_ = -1;
-    }
-    StartDevice(Mode::Record);
-    state_ = State::Recording;
-    device_->Start();
-}
-
 void SoundEngine::Stop()
 {
     if (state_ == State::Playing)
@@ -378,33 +265,6 @@ void SoundEngine::StopPlayback()
         sourceFrames_ = prefixFrames_ = contentFrames_ = end;
     position_ = std::min(at, contentFrames_);
     state_ = State::Stopped;
-}
-
-void SoundEngine::StopRecording()
-{
-    // A device that stopped working has its own message.
-    const std::int64_t missing = lost_ ? 0 : InputShortfall();
-    StopDevice(); // the worker goes on to write out what the ring holds
-    std::int64_t captured = captured_.exchange(0);
-    if (failed_) { // writing failed: the take is what reached the file
-        std::unique_lock lock(mutex_);
-        progressed_.wait_for(lock, std::chrono::seconds(1), [&] { return !recording_; });
-        captured = std::min(captured, takeWritten_);
-    }
-    recordedFrames_ += captured;
-    contentFrames_ = prefixFrames_ + recordedFrames_;
-    position_ = contentFrames_;
-    state_ = State::Stopped;
-    if (missing > 0) {
-        char text[160];
-        std::snprintf(text, sizeof text, "%.1f s of sound never arrived,", double(missing) / format_.rate);
-        Tell("The sound input fell behind while recording " + Quoted(take_->Target()) + ": " + text +
-             " so the recording is that much shorter than the time it ran.");
-    }
-    finisher_.Post([this, take = take_] {
-        WaitForWorkerToLetGo(*take);
-        take->Sync();
-    });
 }
 
 void SoundEngine::Seek(std::int64_t frame)
@@ -459,115 +319,6 @@ std::string SoundEngine::Poll()
     if (error_.empty())
         error_ = lostDevice;
     return std::exchange(error_, std::string());
-}
-
-// ---------------------------------------------------------------- saving
-
-void SoundEngine::Save(const std::filesystem::path& path)
-{
-    if (state_ == State::Closed)
-        return;
-    Stop();
-    if (path.empty())
-        throw Exception("Cannot save: no file name is set.");
-    // Only a recording changes the content: what was opened and only played
-    // is never written back, whatever happened to its file meanwhile.
-    if (!take_)
-        return;
-    std::error_code ec;
-    const std::filesystem::path target = std::filesystem::absolute(path, ec);
-    const auto status = std::filesystem::status(target, ec);
-    if (std::filesystem::exists(status) &&
-        (status.permissions() & std::filesystem::perms::owner_write) == std::filesystem::perms::none)
-        throw Exception("Cannot save " + Quoted(target) + ": the file is read-only.");
-    if (std::filesystem::is_directory(status))
-        throw Exception("Cannot save " + Quoted(target) + ": it is a folder.");
-
-    const bool renamable = prefixFrames_ == 0 && IsWavName(target) &&
-                           !std::filesystem::is_symlink(std::filesystem::symlink_status(target, ec)) &&
-                           fs::SameFile(target.parent_path(), take_->Path().parent_path());
-    if (renamable)
-        SaveByRename(target);
-    else
-        SaveByWriting(target);
-}
-
-// The recording already is the file wanted: the finisher finishes it, flushes
-// it, moves it into place, which replaces the old file atomically, and
-// flushes the folder, so that the rename survives a power cut. From then on
-// the content is that file, read from where the finisher leaves it.
-void SoundEngine::SaveByRename(const std::filesystem::path& path)
-{
-    saved_ = std::move(take_);
-    finisher_.Post([this, take = saved_, path] {
-        WaitForWorkerToLetGo(*take);
-        const std::string why = take->MoveTo(path);
-        if (!why.empty())
-            Tell("Cannot save " + Quoted(path) + ": " + why + ". The recording stays hidden beside it as " +
-                 Quoted(take->Path()) + ", and the next start of the program recovers it.");
-    });
-    recordingReader_.Close();
-    source_.Close();
-    sourcePath_ = path;
-    format_ = saved_->format();
-    sourceFrames_ = prefixFrames_ = contentFrames_ = recordedFrames_;
-    recordedFrames_ = 0;
-    position_ = std::min(position_, contentFrames_);
-    if (finisher_.WaitIdle(std::chrono::milliseconds(250))) {
-        try {
-            OpenFiles();
-        } catch (const Exception&) {
-            // said again when the content is next read
-        }
-    }
-}
-
-// The content's files are open for reading, once the worker and the finisher
-// are done with them. Throws Exception when they cannot be yet, or at all.
-void SoundEngine::OpenFiles()
-{
-    if (saved_) {
-        if (!finisher_.WaitIdle(std::chrono::seconds(1)))
-            throw Exception("The recording is still being written to " + Quoted(sourcePath_) + ". Try again in a moment.");
-        const std::filesystem::path path = saved_->Moved() ? sourcePath_ : saved_->Path();
-        saved_.reset();
-        source_ = SoundFile::OpenRead(path);
-        sourceReadAt_ = 0;
-    }
-    if (take_ && recordedFrames_ > 0 && !recordingReader_) {
-        WaitForWorker();
-        recordingReader_ = take_->OpenReader();
-        recordingReadAt_ = 0;
-        // What the disk has is what there is, should writing it have failed.
-        if (recordingReader_.Frames() < recordedFrames_)
-            recordedFrames_ = recordingReader_.Frames(), contentFrames_ = prefixFrames_ + recordedFrames_;
-    }
-}
-
-// Writes the content into a new file beside `path` and renames it over
-// `path` once complete: in the recording's WAV format when the content is
-// the recording alone and `path` names a WAV, otherwise in the opened file's
-// format. Integer content
-// is copied in the kind it is played in, floating-point content as doubles:
-// each carries every sample of its format exactly.
-void SoundEngine::SaveByWriting(const std::filesystem::path& path)
-{
-    OpenFiles();
-    std::vector<SavePart> parts{{&source_, sourcePath_, prefixFrames_}};
-    parts.push_back({&recordingReader_, take_->Target(), recordedFrames_});
-    sourceReadAt_ = recordingReadAt_ = -1;
-    const Format& format = prefixFrames_ == 0 && IsWavName(path) ? take_->format() : format_;
-    sound::SaveByWriting(path, format, kind_ == SampleKind::F32 ? SampleKind::F64 : kind_, parts);
-    fs::SyncDirectory(path.parent_path());
-    // From now on the content is the saved file; the take has done its work.
-    finisher_.Post([this, take = std::move(take_)] {
-        WaitForWorkerToLetGo(*take);
-        take->Discard();
-    });
-    finisher_.WaitIdle(std::chrono::milliseconds(500));
-    const std::int64_t keep = position_;
-    Open(path);
-    position_ = std::min(keep, contentFrames_);
 }
 
 } // namespace sound
