@@ -53,7 +53,7 @@ fi
 # From here on anything that goes wrong is a failure.
 pactl load-module module-pipe-source source_name=mic "file=$work/mic.fifo" format=s32le rate=$rate channels=2 >/dev/null &&
   pactl set-default-sink speaker && pactl set-default-source mic ||
-  { echo "FAIL: the server does not take the sink and source"; exit 1; }
+  { echo "FAIL: the server ($(pactl info | grep 'Server Name')) does not take the sink and source"; exit 1; }
 "$ramp" feed $rate 2 >"$work/mic.fifo" &
 feed_pid=$!
 # A null sink that has never run renders two seconds ahead on its first
@@ -157,6 +157,13 @@ before=-1
 for i in "${!heard[@]}"; do
   read -r start length <<<"$(awk '{print $1, $3}' <<<"${heard[$i]}")"
   [ "$start" -le "$at_seek" ] && [ $((start + length)) -ge "$at_seek" ] && before=$i
+done
+# From Play to Stop the sound never stops: each run follows the last at once
+# (the first Play after Open starts the file over once, the seek moves it).
+for ((i = 1; i < ${#heard[@]}; i++)); do
+  read -r start length <<<"$(awk '{print $1, $3}' <<<"${heard[$((i - 1))]}")"
+  gap=$(ms $((start + length)) "$(awk '{print $1}' <<<"${heard[$i]}")")
+  [ "$gap" -le 20 ] || bad "playback went silent for $gap ms (${heard[$((i - 1))]} / ${heard[$i]})"
 done
 if [ $before -ge 0 ] && [ $((before + 1)) -lt ${#heard[@]} ]; then
   read -r start1 value1 length1 <<<"${heard[$before]}"
