@@ -25,8 +25,9 @@ public:
     // Capture: takes `bytes` bytes (silence where the stream had a hole).
     virtual int AudioCallback(std::uint8_t* data, int bytes) = 0;
     virtual void PlayedOut() {}
-    // The device, or the server behind it, went away.
-    virtual void DeviceLost() {}
+    // The device went away; `serverGone` when the whole sound server did,
+    // which may come back (PipeWire's does after a restart).
+    virtual void DeviceLost(bool serverGone) { (void)serverGone; }
 };
 
 class AudioDevice {
@@ -72,6 +73,8 @@ public:
 std::unique_ptr<AudioDevice> MakeSdlDevice();
 // The libpulse way: null when libpulse cannot be loaded or no server answers.
 std::unique_ptr<AudioDevice> MakePulseDevice();
+// Whether a PulseAudio-protocol server answers now. Any thread.
+bool SoundServerAnswers();
 
 // "No sound output device: " or "No sound input device: ".
 const char* MissingDevice(AudioDevice::Direction direction);

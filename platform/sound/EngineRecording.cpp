@@ -6,6 +6,8 @@
 #include <cctype>
 #include <chrono>
 #include <cstdio>
+#include <thread>
+#include <utility>
 
 #include "AtomicSave.h"
 #include "Exception.h"
@@ -54,6 +56,53 @@ void SoundEngine::EndTake()
     recordedFrames_ = 0;
     prefixFrames_ = sourceFrames_;
     contentFrames_ = sourceFrames_;
+}
+
+void SoundEngine::AwaitServer()
+{
+    serverLostAt_ = std::chrono::steady_clock::now();
+    serverBack_ = false;
+    awaitServer_ = true;
+    finisher_.Post([this] {
+        const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (awaitServer_ && std::chrono::steady_clock::now() < until) {
+            if (SoundServerAnswers()) {
+                serverBack_ = true;
+                std::lock_guard lock(mutex_);
+                NotifyLocked();
+                return;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(250));
+        }
+        awaitServer_ = false;
+    });
+}
+
+void SoundEngine::ResumeAfterServer()
+{
+    awaitServer_ = false;
+    if (!take_)
+        return;
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - serverLostAt_).count();
+    const auto gap = static_cast<std::int64_t>(seconds * format_.rate);
+    char text[160];
+    std::snprintf(text, sizeof text, "%.1f s of sound, from %.1f s into the recording on,", seconds,
+                  double(recordedFrames_) / format_.rate);
+    if (notice_.empty())
+        notice_ = "The sound server went away while recording " + Quoted(take_->Target()) + ": " + text +
+                  " were lost; the recording holds silence there and goes on after it.";
+    // The silence goes into the take ahead of what is recorded next.
+    resumeGap_ = gap;
+    recordedFrames_ += gap;
+    contentFrames_ = prefixFrames_ + recordedFrames_;
+    try {
+        ResumeRecording();
+    } catch (const Exception& e) {
+        recordedFrames_ -= gap;
+        contentFrames_ = prefixFrames_ + recordedFrames_;
+        resumeGap_ = 0;
+        Tell(e.Message.str());
+    }
 }
 
 void SoundEngine::StartRecording(std::int64_t from, const std::filesystem::path& besideFile)
@@ -113,6 +162,10 @@ void SoundEngine::ResumeRecording()
     captured_ = 0;
     gapsWritten_ = gapsRead_ = 0;
     gapOpen_ = false;
+    if (resumeGap_ > 0) {
+        gaps_[0] = {0, std::exchange(resumeGap_, 0), true};
+        gapsWritten_ = 1;
+    }
     {
         std::lock_guard lock(mutex_);
         recording_ = take_;
@@ -141,6 +194,8 @@ void SoundEngine::StopRecording()
     contentFrames_ = prefixFrames_ + recordedFrames_;
     position_ = contentFrames_;
     state_ = State::Stopped;
+    if (!notice_.empty())
+        Tell(std::exchange(notice_, std::string()));
     if (missing > 0) {
         char text[160];
         std::snprintf(text, sizeof text, "%.1f s of sound never arrived,", double(missing) / format_.rate);

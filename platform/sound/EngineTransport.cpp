@@ -166,7 +166,8 @@ std::int64_t SoundEngine::InputShortfall() const
 bool SoundEngine::Pending() const
 {
     std::lock_guard lock(mutex_);
-    return !error_.empty() || finished_ || failed_ || lost_ || levelMoved_ || countMoved_;
+    return !error_.empty() || finished_ || failed_ || lost_ || levelMoved_ || countMoved_ ||
+           (awaitServer_ && serverBack_);
 }
 
 // ---------------------------------------------------------------- any thread
@@ -198,8 +199,9 @@ void SoundEngine::PlayedOut()
         wake_.release();
 }
 
-void SoundEngine::DeviceLost()
+void SoundEngine::DeviceLost(bool serverGone)
 {
+    serverGone_ = serverGone;
     lost_ = true;
     wake_.release();
 }

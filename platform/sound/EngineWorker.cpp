@@ -189,8 +189,10 @@ bool SoundEngine::WorkerRecordStep()
     const bool gapWaiting = gap != gapsWritten_.load(std::memory_order_acquire);
     const std::uint64_t readAt = ring_.Read();
     const std::size_t batch = workBuffer_.size() / frameBytes_;
+    bool serverGap = false;
     if (gapWaiting && gaps_[gap % kGapSlots].at == readAt) {
         silence = gaps_[gap % kGapSlots].frames;
+        serverGap = gaps_[gap % kGapSlots].server;
     } else {
         std::size_t limit = ring_.Readable();
         if (gapWaiting)
@@ -206,9 +208,10 @@ bool SoundEngine::WorkerRecordStep()
     // The sound, or the silence for what was lost, goes to the file.
     std::int64_t wanted = static_cast<std::int64_t>(n), got = 0;
     if (silence > 0) {
-        if (lostFrames_ == 0)
+        if (lostFrames_ == 0 && !serverGap)
             firstLostAt_ = takeStart_ + takeWritten_;
-        lostFrames_ += silence;
+        if (!serverGap)
+            lostFrames_ += silence;
         std::memset(workBuffer_.data(), 0, workBuffer_.size());
         wanted = silence;
         for (std::int64_t left = silence; left > 0;) {

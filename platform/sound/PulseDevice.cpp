@@ -14,7 +14,9 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "Exception.h"
@@ -31,7 +33,8 @@ namespace {
     X(pa_threaded_mainloop_in_thread) X(pa_proplist_new) X(pa_proplist_free) X(pa_proplist_sets)                       \
     X(pa_context_new_with_proplist) X(pa_context_connect) X(pa_context_disconnect) X(pa_context_unref)                 \
     X(pa_context_get_state) X(pa_context_set_state_callback) X(pa_context_errno) X(pa_context_rttime_new)              \
-    X(pa_context_get_source_info_list)                                                                                 \
+    X(pa_context_get_source_info_list) X(pa_context_new) X(pa_mainloop_new) X(pa_mainloop_free)                        \
+    X(pa_mainloop_get_api) X(pa_mainloop_iterate)                                                                      \
     X(pa_rtclock_now) X(pa_strerror) X(pa_stream_new_with_proplist) X(pa_stream_unref)                                 \
     X(pa_stream_connect_playback) X(pa_stream_connect_record) X(pa_stream_disconnect) X(pa_stream_get_state)           \
     X(pa_stream_set_state_callback) X(pa_stream_set_write_callback) X(pa_stream_set_read_callback)                     \
@@ -505,10 +508,35 @@ void PulseDevice::StopDraining()
 void PulseDevice::Lost()
 {
     if (opened_ && client_ && !lost_.exchange(true))
-        client_->DeviceLost();
+        client_->DeviceLost(c_->Failed());
 }
 
 } // namespace
+
+bool SoundServerAnswers()
+{
+    if (!Pa().error.empty())
+        return false;
+    // A connection of its own on a main loop of its own, so that any thread
+    // may ask; a server that is not running refuses at once.
+    pa_mainloop* loop = Pa().pa_mainloop_new();
+    pa_context* context = loop ? Pa().pa_context_new(Pa().pa_mainloop_get_api(loop), "Recorder") : nullptr;
+    bool ready = false;
+    if (context && Pa().pa_context_connect(context, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) >= 0) {
+        const pa_usec_t until = Pa().pa_rtclock_now() + kAnswerWait;
+        while (PA_CONTEXT_IS_GOOD(Pa().pa_context_get_state(context)) && !ready && Pa().pa_rtclock_now() < until) {
+            ready = Pa().pa_context_get_state(context) == PA_CONTEXT_READY;
+            if (!ready && Pa().pa_mainloop_iterate(loop, 0, nullptr) == 0)
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        Pa().pa_context_disconnect(context);
+    }
+    if (context)
+        Pa().pa_context_unref(context);
+    if (loop)
+        Pa().pa_mainloop_free(loop);
+    return ready;
+}
 
 std::unique_ptr<AudioDevice> MakePulseDevice()
 {

@@ -107,6 +107,7 @@ void SoundEngine::UseSource(SoundFile file, const std::filesystem::path& path, s
 
 void SoundEngine::Close()
 {
+    awaitServer_ = false;
     if (state_ == State::Closed)
         return;
     count_.Cancel();
@@ -243,6 +244,7 @@ void SoundEngine::NewDevice()
 
 void SoundEngine::Stop()
 {
+    awaitServer_ = false;
     if (state_ == State::Playing)
         StopPlayback();
     else if (state_ == State::Recording)
@@ -308,9 +310,16 @@ std::string SoundEngine::Poll()
             lostDevice = "The sound output device stopped working; playback stopped.";
         StopPlayback();
     } else if (state_ == State::Recording && (failed_ || lost_)) {
+        const bool serverGone = lost_ && !failed_ && serverGone_;
         if (lost_)
             lostDevice = "The sound input device stopped working; the recording stopped.";
         StopRecording();
+        if (serverGone) {
+            lostDevice += " If the sound server comes back within 10 s, the recording goes on.";
+            AwaitServer();
+        }
+    } else if (state_ == State::Stopped && awaitServer_ && serverBack_) {
+        ResumeAfterServer();
     }
     std::lock_guard lock(mutex_);
     notified_ = false;

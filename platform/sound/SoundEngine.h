@@ -139,7 +139,7 @@ private:
 
     int AudioCallback(std::uint8_t* data, int bytes) override;
     void PlayedOut() override;
-    void DeviceLost() override;
+    void DeviceLost(bool serverGone) override;
     std::size_t PlayCallback(std::uint8_t* data, std::size_t frames);
     // The content frame being heard while playing.
     std::int64_t HeardPosition() const;
@@ -194,6 +194,12 @@ private:
     void OpenFiles();
     void SaveByWriting(const std::filesystem::path& path);
     void Tell(const std::string& message);
+    // A recording stopped because the sound server went away: waits on the
+    // finisher, for 10 s at most, for the server to come back.
+    void AwaitServer();
+    // The server came back: the same take goes on, with silence for the time
+    // it was away.
+    void ResumeAfterServer();
 
     const EngineTuning tuning_;
 
@@ -203,6 +209,9 @@ private:
     std::filesystem::path sourcePath_; // absolute
     std::shared_ptr<RecordingTake> take_; // the recording not saved yet
     std::shared_ptr<RecordingTake> saved_; // the one being put in place as the content's file
+    std::chrono::steady_clock::time_point serverLostAt_;
+    std::int64_t resumeGap_ = 0;  // silence the next part of the take starts with
+    std::string notice_;          // said at the next Stop of a recording
     std::int64_t sourceFrames_ = 0; // known so far, while counted
     LengthCount count_;
     std::int64_t contentFrames_ = 0; // while not recording
@@ -257,6 +266,8 @@ private:
     std::atomic<bool> finished_{false};
     std::atomic<bool> failed_{false};
     std::atomic<bool> lost_{false};
+    std::atomic<bool> serverGone_{false};    // ...and with it the whole sound server
+    std::atomic<bool> awaitServer_{false}, serverBack_{false};
     HeardClock heard_; // the position while playing
     // Capture: frames that arrived (kept or lost), and the spans lost while
     // the ring was full, handed from the audio thread to the worker.
@@ -269,6 +280,7 @@ private:
     struct Gap {
         std::uint64_t at = 0;      // ring frame before which the silence goes
         std::int64_t frames = 0;   // how much sound was lost
+        bool server = false;       // while the sound server was away, not the disk
     };
     static constexpr int kGapSlots = 64;
     Gap gaps_[kGapSlots];
