@@ -20,6 +20,7 @@ test=(
   python3                 # its wave module reads what the recorder writes
   clang
   pulseaudio libasound2-plugins   # a sound server for the real-server tests; ALSA's way to it
+  pipewire pipewire-pulse wireplumber   # the same tests through PipeWire
   dpkg-dev lintian desktop-file-utils appstream man-db groff-base
 )
 case $purpose in

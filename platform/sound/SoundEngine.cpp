@@ -292,7 +292,10 @@ void SoundEngine::Seek(std::int64_t frame)
         finished_ = false;
         silentAfterEnd_ = 0;
         wake_.release();
-        const auto ready = static_cast<std::size_t>(std::min<std::int64_t>(chunkFrames_, contentFrames_ - frame));
+        // As much as Play reads ahead: a sound server asks for its whole
+        // queue at once after the flush, and what the ring lacks would go
+        // out as silence.
+        const auto ready = static_cast<std::size_t>(std::min<std::int64_t>(3 * chunkFrames_, contentFrames_ - frame));
         progressed_.wait_for(lock, kPrefillWait / 2, [&] { return ring_.Readable() >= ready || readEnded_; });
     }
     device_->Flush();
