@@ -1,12 +1,15 @@
 #!/usr/bin/env bash
 # The sound server dies under the real program (Xvfb, its own way to the
-# server: libpulse), and stays dead.
+# server: libpulse), and stays dead, or comes back.
 #   While playing: within 1.5 s a message box says the output device stopped
 #   working, and the window goes on answering.
 #   While recording (a second server, its pipe source fed with a counting
 #   ramp): within 1.5 s the box says "The sound input device stopped working;
 #   the recording stopped."; after it and Stop, Temp.wav holds the ramp up to
 #   the kill, unbroken, as long as the time recorded (within half a second).
+#   While recording, back 1 s later (as PipeWire's server after a restart):
+#   the recording goes on into the same take, which holds the ramp, silence
+#   as long as the server was away, and the ramp again; Stop says so once.
 # Exit code 77: the daemon cannot start here. KEEP=1 keeps the temporary folder.
 # Usage: pulse_kill_test.sh RECORDER RAMP_TOOL BOX_LOG_LIBRARY
 set -u
@@ -113,6 +116,52 @@ if soxi "$work/app/Temp.wav" >/dev/null 2>&1; then
 else
   bad "no valid Temp.wav after the server's death and Stop"
 fi
+
+# Killed while recording, and back a second later with its modules loaded
+# before it answers.
+restart() {
+  rm -f "$work/mic.fifo"
+  start_private_pulse "$work" < <(printf '%s\n' "load-module module-null-sink sink_name=speaker" \
+    "load-module module-pipe-source source_name=mic file=$work/mic.fifo format=s32le rate=44100 channels=2" \
+    "set-default-sink speaker" "set-default-source mic")
+}
+kill $feed_pid 2>/dev/null; wait $feed_pid 2>/dev/null
+restart || { echo "FAIL: the third daemon does not start"; exit 1; }
+"$ramp" feed 44100 2 >"$work/mic.fifo" &
+feed_pid=$!
+click $record
+sleep 2
+kill_server
+killed=$(now)
+kill $feed_pid 2>/dev/null; wait $feed_pid 2>/dev/null
+lost "recording, for a while" "The sound input device stopped working; the recording stopped."
+sleep 0.5
+restart || { echo "FAIL: the daemon does not start again"; exit 1; }
+"$ramp" feed 44100 2 >"$work/mic.fifo" &
+feed_pid=$!
+away=$(ms_since "$killed")
+sleep 3
+click $stop
+box=$(message_box 5)
+if [ -n "$box" ]; then
+  text=$(box_text)
+  say "after Stop: $text"
+  [[ "$text" == "The sound server went away while recording"* ]] || bad "the message after Stop is not about the server"
+  xdotool windowfocus --sync "$box" key Return
+else
+  bad "no message after Stop about the time the server was away"
+fi
+for _ in $(seq 50); do [ -z "$(ls -A "$work/app" | grep '^\.Temp')" ] && break; sleep 0.1; done
+"$ramp" runs "$work/app/Temp.wav" >"$work/runs"
+say "Temp.wav as runs (frame value length): $(tr '\n' ';' <"$work/runs")"
+# ramp from 1, silence, ramp from 1 again; the silence within a second of the time away
+awk -v away="$away" '
+  { frame[NR] = $1; value[NR] = $2; length_[NR] = $3 }
+  END {
+    if (NR != 3 || value[1] != 1 || value[2] != 0 || value[3] != 1) exit 1
+    gap = length_[2] * 1000 / 44100
+    if (gap < away - 1000 || gap > away + 1000 || length_[3] < 44100 * 2) exit 1
+  }' "$work/runs" || bad "Temp.wav is not the ramp, silence for the $away ms the server was away, and the ramp"
 
 kill -0 "$pid" 2>/dev/null || bad "the program is gone"
 exit $fail
