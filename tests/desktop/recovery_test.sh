@@ -6,7 +6,8 @@
 # first one's live recording alone. On a disk whose every flush takes 10 s
 # (the stall_fsync shim given as the second argument), the window answers at
 # once after Stop and Temp.wav gets the whole take, or, killed meanwhile, the
-# next start recovers it. Screenshots are kept in artefacts/.
+# next start recovers it. Exit during a recording keeps the take under a
+# dated name and says so. Screenshots are kept in artefacts/.
 set -u
 recorder=$1
 shim=$2
@@ -148,4 +149,25 @@ for _ in $(seq 50); do [ "$(boxes)" -ge 1 ] && break; sleep 0.1; done
 file=$(recovered)
 [ "$(echo "$file" | grep -c .)" = 1 ] && sound "$file" 1 4 || bad "no single recovered file: $(ls -A "$work" | tr '\n' ' ')"
 cmp -s "$work/Temp.wav" "$work/earlier.wav" || bad "Temp.wav changed"
+for w in $(xdotool search --onlyvisible --name '^Recorder$' 2>/dev/null); do xdotool windowfocus --sync "$w" key Return; done
+button exit
+sleep 1
+rm -f "$file"
+
+# 5. Exit during a recording closes the window, keeps the take under its
+# dated name and says where; the program ends once the box is closed.
+unset STALL_MS
+start
+button record
+sleep 2
+button exit
+for _ in $(seq 50); do [ "$(boxes)" -ge 1 ] && break; sleep 0.1; done
+import -window root "$art/exit-while-recording.png" # the box alone, the window gone
+[ "$(boxes)" = 1 ] || bad "$(boxes) message boxes after Exit during a recording"
+file=$(recovered)
+[ "$(echo "$file" | grep -c .)" = 1 ] && sound "$file" 1.5 3 || bad "no single kept take: $(ls -A "$work" | tr '\n' ' ')"
+for w in $(xdotool search --onlyvisible --name '^Recorder$' 2>/dev/null); do xdotool windowfocus --sync "$w" key Return; done
+for _ in $(seq 30); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
+kill -0 "$pid" 2>/dev/null && bad "the program did not end after the box"
+[ -z "$(hidden)" ] || bad "a hidden file is left: $(hidden)"
 exit $fail
