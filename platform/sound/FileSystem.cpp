@@ -7,12 +7,10 @@
 #include <cstdio>
 #include <cstring>
 
-#ifndef _WIN32
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
-#endif
 
 namespace sound::fs {
 
@@ -23,7 +21,6 @@ void IgnoreFileSizeSignal()
 #endif
 }
 
-#ifndef _WIN32
 std::unique_ptr<File> File::OpenForReading(const std::filesystem::path& path, std::string& why)
 {
     // O_NONBLOCK makes opening a FIFO return at once instead of waiting for a
@@ -141,35 +138,13 @@ void SyncDirectory(const std::filesystem::path& directory)
         ::close(fd);
     }
 }
-#endif
 
 void GiveDefaultPermissions(const std::filesystem::path& path)
 {
     std::error_code ec;
-#ifdef _WIN32
-    std::filesystem::permissions(path, std::filesystem::perms::owner_read | std::filesystem::perms::owner_write, ec);
-#else
     const mode_t mask = ::umask(0);
     ::umask(mask);
     std::filesystem::permissions(path, static_cast<std::filesystem::perms>(0666 & ~mask), ec);
-#endif
-}
-
-Stamp StampOf(const std::filesystem::path& path)
-{
-    std::error_code ec;
-    Stamp stamp;
-    auto status = std::filesystem::status(path, ec);
-    if (ec || !std::filesystem::is_regular_file(status))
-        return stamp;
-    stamp.size = std::filesystem::file_size(path, ec);
-    if (ec)
-        return Stamp{};
-    stamp.modified = std::filesystem::last_write_time(path, ec);
-    if (ec)
-        return Stamp{};
-    stamp.exists = true;
-    return stamp;
 }
 
 bool SameFile(const std::filesystem::path& a, const std::filesystem::path& b)

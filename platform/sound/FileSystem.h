@@ -67,15 +67,6 @@ void SyncDirectory(const std::filesystem::path& directory);
 // and write for all, less the process's umask).
 void GiveDefaultPermissions(const std::filesystem::path& path);
 
-// What identifies a version of a file cheaply: size and modification time.
-struct Stamp {
-    bool exists = false;
-    std::uintmax_t size = 0;
-    std::filesystem::file_time_type modified{};
-    friend bool operator==(const Stamp&, const Stamp&) = default;
-};
-Stamp StampOf(const std::filesystem::path& path);
-
 // True when both paths name the same existing file.
 bool SameFile(const std::filesystem::path& a, const std::filesystem::path& b);
 

@@ -34,7 +34,6 @@ public:
         written_.store(0, std::memory_order_release);
     }
 
-    std::size_t Capacity() const { return capacity_; }
     std::size_t Readable() const
     {
         return static_cast<std::size_t>(written_.load(std::memory_order_acquire) - read_.load(std::memory_order_relaxed));

@@ -89,11 +89,9 @@ public:
     // length, give "unknown" (2^63-1), near it, or more frames than their bytes
     // could hold; then the length has to be found by decoding.
     bool LengthTrusted() const { return trusted_; }
-    // Decodes the file to its end on a handle of its own and returns the
-    // frames that could be decoded (0 when none). Safe to run on another
-    // thread while this file is used.
-    std::int64_t CountFrames() const { return CountFrames(path_); }
-    // The same for the file at `path`; `progress`, when given, is told the
+    // Decodes the file at `path` to its end on a handle of its own and
+    // returns the frames that could be decoded (0 when none); safe to run on
+    // another thread while the file is used. `progress`, when given, is told the
     // frames decoded so far after every block, and cancels the count (which
     // then gives 0) by returning false.
     static std::int64_t CountFrames(const std::filesystem::path& path,
