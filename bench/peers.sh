@@ -181,7 +181,9 @@ native_id='application.id = "io.github.recorder.Recorder"'
 click() { xdotool mousemove $((212 + $1)) $((146 + 472 + 20)) click 1; }
 button_record=$((208 + 44)) button_stop=$((424 + 44)) button_play=$((528 + 44)) button_open=$((96 + 44))
 start_recorder() { # RATE PATH (native or sdl)
-  rm -f "$work/app$1/Temp.wav"
+  # Only the template: a take left by a recorder that was ended while
+  # recording would be recovered at start, with a message box over the window.
+  find "$work/app$1" -mindepth 1 ! -name test1.wav -delete
   if [ "$2" = sdl ]; then
     (cd "$work/app$1" && SDL_AUDIODRIVER=pulseaudio exec "$recorder") &
   else
