@@ -52,6 +52,7 @@ void SoundEngine::EndTake()
                 take->Discard();
             });
         }
+        finisher_.WaitIdle(std::chrono::milliseconds(250)); // as long as a disk that keeps up takes
     }
     recordedFrames_ = 0;
     prefixFrames_ = sourceFrames_;

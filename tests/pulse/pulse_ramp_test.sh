@@ -156,7 +156,7 @@ say "heard: $(printf '%s; ' "${heard[@]}")clicks at frames $at_seek and $at_stop
 before=-1
 for i in "${!heard[@]}"; do
   read -r start length <<<"$(awk '{print $1, $3}' <<<"${heard[$i]}")"
-  [ "$start" -le "$at_seek" ] && [ $((start + length)) -ge "$at_seek" ] && before=$i
+  [ $before -lt 0 ] && [ "$start" -le "$at_seek" ] && [ $((start + length)) -ge "$at_seek" ] && before=$i
 done
 # From Play to Stop the sound never stops: each run follows the last at once
 # (the first Play after Open starts the file over once, the seek moves it).

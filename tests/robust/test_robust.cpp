@@ -264,9 +264,10 @@ private slots:
         onScroll = [&scrolls, next = onScroll](TObject* s, TScrollCode c, int& p) { scrolls << c; next(s, c, p); };
         auto rss = [] { return QString::fromStdString(ReadBytes("/proc/self/statm")).section(' ', 1, 1).toLongLong() * 4096; };
         auto namesTemp = [] { return QFileInfo(Form1->MediaPlayer1->FileName().c_str()) == QFileInfo("Temp.wav"); };
-        // A take ended by a new Record is kept under a dated name.
+        // A take ended by a new Record is kept under a dated name, by the
+        // finisher thread: for a moment both takes may be hidden.
         static const QRegularExpression allowed(
-            "^(\\.Temp\\.wav\\.[A-Za-z0-9]{6},)?(Temp \\(recovered [^,]+\\)( [0-9]+)?\\.wav,)*(Temp\\.wav,)?test1\\.wav$");
+            "^(\\.Temp\\.wav\\.[A-Za-z0-9]{6},){0,2}(Temp \\(recovered [^,]+\\)( [0-9]+)?\\.wav,)*(Temp\\.wav,)?test1\\.wav$");
         int recordingsSaved = 0;
         long long warmRss = 0;
         for (int i = 0; i <= actions; ++i) {
