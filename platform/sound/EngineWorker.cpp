@@ -17,7 +17,7 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 // How often a worker that hears nothing checks that the device still works.
-constexpr auto kDeviceCheck = std::chrono::milliseconds(500);
+constexpr auto kDeviceCheck = std::chrono::milliseconds(1000);
 
 } // namespace
 

@@ -40,7 +40,7 @@ namespace {
     X(pa_stream_set_state_callback) X(pa_stream_set_write_callback) X(pa_stream_set_read_callback)                     \
     X(pa_stream_write) X(pa_stream_writable_size)                                                                      \
     X(pa_stream_peek) X(pa_stream_drop) X(pa_stream_cork) X(pa_stream_flush) X(pa_stream_drain)                        \
-    X(pa_stream_get_latency) X(pa_operation_unref) X(pa_operation_cancel)
+    X(pa_stream_get_latency) X(pa_stream_update_timing_info) X(pa_operation_unref) X(pa_operation_cancel)
 
 struct PulseLibrary {
 #define PULSE_DECLARE(f) decltype(&::f) f = nullptr;
@@ -273,6 +273,7 @@ private:
     // Frames handed to the client since Open; at the last flush; written
     // to the server since the last flush.
     std::int64_t handed_ = 0, flushedAt_ = 0, written_ = 0;
+    pa_usec_t timedAt_ = 0; // when the server was last asked for its timing
     std::atomic<bool> lost_{false};
 };
 
@@ -302,6 +303,7 @@ void PulseDevice::Open(Direction direction, int rate, int channels, SampleKind k
     rate_ = rate;
     frameBytes_ = static_cast<std::size_t>(BytesPerSample(kind)) * static_cast<std::size_t>(channels);
     handed_ = flushedAt_ = written_ = 0;
+    timedAt_ = 0;
     opened_ = started_ = ended_ = false;
     lost_ = false;
     Pa().pa_stream_set_state_callback(
@@ -316,10 +318,11 @@ void PulseDevice::Open(Direction direction, int rate, int channels, SampleKind k
     const auto bytes = static_cast<std::uint32_t>(bufferFrames) * static_cast<std::uint32_t>(frameBytes_);
     pa_buffer_attr attr{};
     attr.maxlength = attr.tlength = attr.prebuf = attr.minreq = attr.fragsize = static_cast<std::uint32_t>(-1);
-    // Interpolated timing tells what is heard between the server's updates;
-    // with the latency adjusted, the sink holds no more than the stream asks.
+    // With the latency adjusted, the sink holds no more than the stream asks.
+    // Playback's timing is interpolated between updates asked for now and
+    // then (see Write): libpulse's own schedule asks three times a second.
     const auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_START_CORKED | PA_STREAM_ADJUST_LATENCY |
-                                                      PA_STREAM_INTERPOLATE_TIMING | PA_STREAM_AUTO_TIMING_UPDATE);
+                                                      (output ? PA_STREAM_INTERPOLATE_TIMING : 0));
     int connected;
     if (output) {
         // The server asks for a buffer at a time and holds two and a half.
@@ -391,14 +394,17 @@ void PulseDevice::Flush()
     Release(Pa().pa_stream_flush(stream_, nullptr, nullptr));
     flushedAt_ = handed_;
     written_ = 0;
+    timedAt_ = 0; // the flush makes the timing stale: ask again at the next write
 }
 
-// A tenth of a second per capture fragment; a fifth per playback request,
-// so that the program wakes a few times a second either way. A seek or Stop
-// flushes the server's queue, so its length is not heard as a delay.
+// 150 ms per capture fragment, 300 ms per playback request: the server's
+// messages wake the program a few times a second (each request comes with a
+// second wake-up of libpulse's own). A seek or Stop flushes the server's
+// queue, so its length is not heard as a delay; Stop of a recording waits
+// for the fragment that holds its moment.
 int PulseDevice::BufferFrames(Direction direction, int rate) const
 {
-    return std::max(direction == Direction::Output ? rate / 5 : rate / 10, 64);
+    return std::max(direction == Direction::Output ? rate * 3 / 10 : rate * 15 / 100, 64);
 }
 
 std::int64_t PulseDevice::HeardFrames() const
@@ -437,6 +443,12 @@ void PulseDevice::Write(std::size_t bytes)
             written_ += static_cast<std::int64_t>(keep / frameBytes_);
         }
         bytes -= n;
+    }
+    // The server's timing, asked for once a second and after every flush, is
+    // enough for the interpolation to follow what is heard.
+    if (written_ > 0 && Pa().pa_rtclock_now() - timedAt_ >= PA_USEC_PER_SEC) {
+        Release(Pa().pa_stream_update_timing_info(stream_, nullptr, nullptr));
+        timedAt_ = Pa().pa_rtclock_now();
     }
     if (ended_ && !drain_ && !playedOut_)
         Drain();
