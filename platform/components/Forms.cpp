@@ -418,15 +418,15 @@ static QString WithLineBreaks(const QString& text)
     return out;
 }
 
-void TApplication::ShowException(const Exception* E)
+// A message box over the active window, or a line on stderr without a
+// toolkit to show one.
+static void ShowBox(QMessageBox::Icon icon, const AnsiString& title, const QString& message)
 {
-    const QString message = QString::fromUtf8(E ? E->Message.c_str() : "");
     if (!QApplication::instance()) {
         std::fprintf(stderr, "%s\n", message.toUtf8().constData());
         return;
     }
-    QMessageBox box(QMessageBox::Critical, QString::fromUtf8(Title.c_str()), message, QMessageBox::Ok,
-                    QApplication::activeWindow());
+    QMessageBox box(icon, QString::fromUtf8(title.c_str()), message, QMessageBox::Ok, QApplication::activeWindow());
     // The box wraps its text only at spaces, so a long file name would run
     // past its edge: the label shows it with places to break, and screen
     // readers get the message as it is.
@@ -438,6 +438,16 @@ void TApplication::ShowException(const Exception* E)
         }
     }
     box.exec();
+}
+
+void TApplication::ShowException(const Exception* E)
+{
+    ShowBox(QMessageBox::Critical, Title, QString::fromUtf8(E ? E->Message.c_str() : ""));
+}
+
+void TApplication::ShowInformation(const AnsiString& text)
+{
+    ShowBox(QMessageBox::Information, Title, QString::fromUtf8(text.c_str()));
 }
 
 void TApplication::HandleException(const Exception& E)

@@ -100,6 +100,8 @@ public:
     void Run();
     // Shows an error's message in the platform's error box.
     void ShowException(const Exception* E);
+    // Shows something the user should know, that is no error, in a box.
+    void ShowInformation(const AnsiString& text);
     // Called for an Exception raised by an event handler: OnException if set,
     // otherwise ShowException.
     void HandleException(const Exception& E);

@@ -1,8 +1,6 @@
 #include "MPlayer.h"
 
-#include <QApplication>
 #include <QEvent>
-#include <QMessageBox>
 #include <QScopeGuard>
 #include <QTimer>
 
@@ -106,8 +104,8 @@ public:
             engine.Close();
             engine.Settle(std::chrono::seconds(30));
             const std::string message = engine.Poll();
-            if (!message.empty())
-                QMessageBox::information(nullptr, "Recorder", QString::fromStdString(message));
+            if (!message.empty() && Application)
+                Application->ShowInformation(AnsiString(message));
         }
         return false;
     }
@@ -128,8 +126,8 @@ TMediaPlayer::TMediaPlayer(TComponent* Owner)
             std::error_code ec;
             const auto folder = std::filesystem::current_path(ec);
             const std::string text = sound::DescribeRecovery(folder, sound::RecoverOrphanedRecordings(folder));
-            if (!text.empty())
-                QMessageBox::information(QApplication::activeWindow(), "Recorder", QString::fromStdString(text));
+            if (!text.empty() && Application)
+                Application->ShowInformation(AnsiString(text));
         });
 }
 
