@@ -35,6 +35,12 @@ SoundEngine::SoundEngine(EngineTuning tuning) : tuning_(tuning)
 
 SoundEngine::~SoundEngine()
 {
+    {
+        // Whoever listened is going too: what the worker and the finisher
+        // still have to say while the engine winds down goes unsaid.
+        std::lock_guard lock(mutex_);
+        notify_ = nullptr;
+    }
     Close();
     {
         std::unique_lock lock(mutex_);
