@@ -22,23 +22,10 @@
 set -u
 recorder=$(realpath "$1") shim=$(realpath "$2") ramp=$(realpath "$3")
 rate=${RATE:-192000}
-# No spaces here: the server address is split at whitespace.
-work=$(mktemp -d "${TMPDIR:-/tmp}/recorder-stall.XXXXXX")
-pa_pid='' xvfb_pid='' feed_pid='' pid=''
-cleanup() {
-  for p in $pid $feed_pid $pa_pid $xvfb_pid; do kill "$p" 2>/dev/null; done
-  for p in $pid $feed_pid $pa_pid $xvfb_pid; do wait "$p" 2>/dev/null; done
-  [ -n "${KEEP:-}" ] || rm -rf "$work"
-}
-trap cleanup EXIT
-trap 'exit 1' INT TERM HUP
-fail=0
-say() { echo "$@"; }
-bad() { echo "FAIL: $*"; fail=1; }
-skip() { echo "SKIP: $*"; exit 77; }
+. "$(dirname "$0")/../tests/pulse/private_pulse.sh"
+begin_pulse_test recorder-stall
 
 mkdir -p "$work/app"
-. "$(dirname "$0")/../tests/pulse/private_pulse.sh"
 start_private_pulse "$work" </dev/null || skip "no private PulseAudio daemon"
 echo "enable-shm = no" >>"$work/client.conf"
 pactl load-module module-null-sink sink_name=speaker >/dev/null &&

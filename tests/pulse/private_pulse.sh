@@ -1,5 +1,12 @@
 # shellcheck shell=bash
-# Sourced by the scripts that need a sound server of their own. Defines
+# Sourced by the scripts that need a sound server of their own.
+#
+# begin_pulse_test NAME: makes the temporary folder $work (no spaces: a
+# server address is split at whitespace) and, at exit, ends the processes in
+# $pid $mon_pid $feed_pid $pa_pid $xvfb_pid and removes the folder unless
+# KEEP is set. say, bad (the test fails) and skip (exit 77) give verdicts.
+#
+# Defines
 # start_private_pulse WORK: starts a PulseAudio daemon whose runtime folder,
 # home (cookie) and client settings all live in WORK, so that no other sound
 # server is seen or started, with the native protocol and the daemon.pa lines
@@ -81,3 +88,19 @@ start_private_pipewire() {
   echo "PipeWire does not start here"
   return 1
 }
+
+begin_pulse_test() {
+  work=$(mktemp -d "${TMPDIR:-/tmp}/$1.XXXXXX")
+  pa_pid='' xvfb_pid='' feed_pid='' mon_pid='' pid=''
+  trap end_pulse_test EXIT
+  trap 'exit 1' INT TERM HUP
+  fail=0
+}
+end_pulse_test() {
+  for p in $pid $mon_pid $feed_pid $pa_pid $xvfb_pid; do kill "$p" 2>/dev/null; done
+  for p in $pid $mon_pid $feed_pid $pa_pid $xvfb_pid; do wait "$p" 2>/dev/null; done
+  [ -n "${KEEP:-}" ] || rm -rf "$work"
+}
+say() { echo "$@"; }
+bad() { echo "FAIL: $*"; fail=1; }
+skip() { echo "SKIP: $*"; exit 77; }

@@ -21,24 +21,11 @@ set -u
 recorder=$(realpath "$1") ramp=$(realpath "$2")
 # shellcheck disable=SC2034 # read by window.sh
 box_log=$(realpath "$3")
-# No spaces here: the server address is split at whitespace.
-work=$(mktemp -d "${TMPDIR:-/tmp}/recorder-ramp.XXXXXX")
-pa_pid='' xvfb_pid='' feed_pid='' mon_pid='' pid=''
-cleanup() {
-  for p in $pid $mon_pid $feed_pid $pa_pid $xvfb_pid; do kill "$p" 2>/dev/null; done
-  for p in $pid $mon_pid $feed_pid $pa_pid $xvfb_pid; do wait "$p" 2>/dev/null; done
-  [ -n "${KEEP:-}" ] || rm -rf "$work"
-}
-trap cleanup EXIT
-trap 'exit 1' INT TERM HUP
-fail=0
-say() { echo "$@"; }
-bad() { echo "FAIL: $*"; fail=1; }
-skip() { echo "SKIP: $*"; exit 77; }
+. "$(dirname "$0")/private_pulse.sh"
+begin_pulse_test recorder-ramp
 
 mkdir -p "$work/app"
 export BOX_LOG="$work/boxes"
-. "$(dirname "$0")/private_pulse.sh"
 . "$(dirname "$0")/window.sh"
 rate=192000
 if [ -n "${PIPEWIRE:-}" ]; then

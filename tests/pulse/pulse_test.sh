@@ -10,22 +10,10 @@ set -u
 recorder=$(realpath "$1")
 template="$(cd "$(dirname "$0")/../../scripts" && pwd)/test1.wav"
 # No spaces here: the server address below is split at whitespace.
-work=$(mktemp -d "${TMPDIR:-/tmp}/recorder-pulse.XXXXXX")
-pa_pid='' xvfb_pid='' feed_pid='' mon_pid='' pid=''
-cleanup() {
-  for p in $pid $mon_pid $feed_pid $pa_pid $xvfb_pid; do kill "$p" 2>/dev/null; done
-  for p in $pid $mon_pid $feed_pid $pa_pid $xvfb_pid; do wait "$p" 2>/dev/null; done
-  [ -n "${KEEP:-}" ] || rm -rf "$work"
-}
-trap cleanup EXIT
-trap 'exit 1' INT TERM HUP
-fail=0
-say() { echo "$@"; }
-bad() { echo "FAIL: $*"; fail=1; }
-skip() { echo "SKIP: $*"; exit 77; }
+. "$(dirname "$0")/private_pulse.sh"
+begin_pulse_test recorder-pulse
 
 mkdir -p "$work/app"
-. "$(dirname "$0")/private_pulse.sh"
 start_private_pulse "$work" </dev/null || skip "no private PulseAudio daemon"
 
 # From here on anything that goes wrong is a failure.
