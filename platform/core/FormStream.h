@@ -1,7 +1,7 @@
 #pragma once
 // Form definitions as a tree of objects, properties and values, and the
 // binary form stream ("TPF0") embedded in the program that holds one. The
-// readable text form is in FormText.h.
+// readable text form is read only at build time, by tools/FormText.h.
 //
 // Binary layout: "TPF0", then one object. An object is its class name and
 // its name (each a length byte and that many bytes), its properties, a 0
