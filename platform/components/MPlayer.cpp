@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <array>
 #include <climits>
+#include <utility>
 
 #include "Exception.h"
 #include "Forms.h"
@@ -27,6 +28,31 @@ const std::array<std::pair<const char*, TMPDeviceTypes>, 13> kDeviceTypes = {{
 }};
 
 } // namespace
+
+// The control's side of its transport buttons: the model reads and drives
+// the control through its public operations, so a press makes the same calls
+// a handler would.
+class TMediaPlayer::Transport final : public TransportModel {
+public:
+    explicit Transport(TMediaPlayer& player) : player_(player) {}
+    TMPModes Mode() const override { return player_.Mode(); }
+    int Position() const override { return player_.Position(); }
+    int Length() const override { return player_.TrackLength(1); }
+    double PeakLevel() const override { return player_.PeakLevel(); }
+
+protected:
+    void Stop() override { player_.Stop(); }
+    void Play() override { player_.Play(); }
+    void Seek(int ms) override { player_.SetPosition(ms); }
+    void RecordFrom(int ms) override
+    {
+        player_.SetFrom(ms);
+        player_.StartRecording();
+    }
+
+private:
+    TMediaPlayer& player_;
+};
 
 class TMediaPlayer::Impl : public QObject {
 public:
@@ -113,9 +139,9 @@ public:
 };
 
 TMediaPlayer::TMediaPlayer(TComponent* Owner)
-    : TControl(Owner, new TransportBar(*this)), impl_(std::make_unique<Impl>())
+    : TControl(Owner, nullptr), transport_(std::make_unique<Transport>(*this)), impl_(std::make_unique<Impl>())
 {
-    impl_->bar = static_cast<TransportBar*>(widget_);
+    widget_ = impl_->bar = new TransportBar(*transport_);
     // Called on the engine's worker thread: the news is handled on this one.
     impl_->engine.SetNotifier([impl = impl_.get()] { impl->PostTick(); });
     // Once per run, when the loop starts: recordings cut off by a crash in
@@ -134,6 +160,8 @@ TMediaPlayer::TMediaPlayer(TComponent* Owner)
 TMediaPlayer::~TMediaPlayer()
 {
     impl_.reset(); // stops sound; an unsaved recording is kept (see eventFilter)
+    // The bar goes before the model it shows.
+    delete std::exchange(widget_, nullptr);
 }
 
 AnsiString TMediaPlayer::FileName() const { return impl_->fileName; }

@@ -11,13 +11,12 @@
 #include <memory>
 
 #include "Controls.h"
+#include "TransportModel.h"
 
 enum TMPDeviceTypes {
     dtAutoSelect, dtAVIVideo, dtCDAudio, dtDAT, dtDigitalVideo, dtMMMovie, dtOther,
     dtOverlay, dtScanner, dtSequencer, dtVCR, dtVideodisc, dtWaveAudio
 };
-
-enum TMPModes { mpNotReady, mpStopped, mpPlaying, mpRecording, mpSeeking, mpPaused, mpOpen };
 
 class TMediaPlayer : public TControl {
 public:
@@ -54,15 +53,16 @@ public:
 
     void SetProperty(const formstream::Property& p) override;
 
-    // The transport bar's buttons, left to right: play, pause, stop, to
-    // start, to end, step back, step forward, record, eject. A button is
-    // enabled when it can act in the current state; pressing an enabled one
-    // does what its glyph shows, and an Exception it raises is shown.
-    static constexpr int ButtonCount = 9;
+    // The transport bar's buttons (TransportModel::Button). A button is
+    // enabled when it can act in the current state and the control is
+    // enabled; pressing an enabled one does what its glyph shows, and an
+    // Exception it raises is shown.
     bool ButtonEnabled(int button) const;
     void PressButton(int button);
 
 private:
+    class Transport;
     class Impl;
+    std::unique_ptr<Transport> transport_; // made before the bar, which shows it
     std::unique_ptr<Impl> impl_;
 };

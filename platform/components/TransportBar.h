@@ -1,21 +1,15 @@
 #pragma once
-// The media player control's bar of transport buttons, left to right: play,
-// pause, stop, to start, to end, step back, step forward, record, eject. It
-// is one focusable widget: Left and Right move a focus mark between the
-// buttons, Space, Return and Enter press the marked one, a click presses the
-// one under the mouse. A button is enabled when it can act in the control's
-// state, and it acts only through the control's public operations.
-//
-// A thin level meter runs along the bar's bottom edge: the peak of the sound
-// being played or recorded, in dBFS from -60 to 0, with the highest peak of
-// the last second held as a mark. Its tooltip gives the button's name, and
-// the position and length as m:ss (h:mm:ss from an hour).
-#include <QElapsedTimer>
-#include <QTimer>
+// The media player control's bar of transport buttons: a view of the
+// player's TransportModel. It is one focusable widget: Left and Right move a
+// focus mark between the buttons, Space, Return and Enter press the marked
+// one, a click presses the one under the mouse. A level meter runs along its
+// bottom edge; a button's tooltip gives its name, and the position and
+// length as m:ss (h:mm:ss from an hour). Assistive technologies see it as a
+// tool bar of push buttons (TransportBarAccessible.cpp).
 #include <QWidget>
 
-
-class TMediaPlayer;
+#include "LevelMeter.h"
+#include "TransportModel.h"
 
 // A duration as m:ss below an hour and h:mm:ss from an hour on; negative
 // durations show as 0:00.
@@ -27,11 +21,10 @@ class TransportBar : public QWidget {
     Q_OBJECT
 
 public:
-    enum Button { btPlay, btPause, btStop, btToStart, btToEnd, btBack, btStep, btRecord, btEject, ButtonCount };
-
-    explicit TransportBar(TMediaPlayer& player);
+    explicit TransportBar(TransportModel& model);
 
     static QString ButtonName(int button);
+    // Whether the button can act: the model says so and the bar is enabled.
     bool ButtonEnabled(int button) const;
     // Repaints the bar if a button's enabled state changed since it was last
     // painted, and runs the level meter while sound plays or records. Nothing
@@ -48,7 +41,7 @@ public:
     int ButtonAt(const QPoint& p) const;
     int MarkedButton() const { return marked_; }
     // The strip the level meter is drawn in.
-    QRect MeterRect() const;
+    QRect MeterRect() const { return meter_.Rect(); }
 
 protected:
     void paintEvent(QPaintEvent* e) override;
@@ -61,18 +54,20 @@ protected:
 
 private:
     unsigned EnabledMask() const;
-    void DrawGlyph(QPainter& p, int button, const QRect& r, bool enabled) const;
-    void MeterTick();
-    void SetMeter(int levelPx, int holdPx);
-    int MeterPixels(double level) const;
-    void DrawMeter(QPainter& p) const;
 
-    TMediaPlayer& player_;
+    // The accessible side of the view (TransportBarAccessible.cpp).
+    // Registers the bar's accessible interface with Qt; once is enough.
+    static void InstallAccessibility();
+    // Tells assistive technologies that the buttons in the `changed` mask
+    // (bit i for button i) were enabled or disabled.
+    void AnnounceButtonStates(unsigned changed);
+    // Tells them that the focus mark moved to another button.
+    void AnnounceMarkedButton();
+
+    TransportModel& model_;
     int marked_ = 0;
     int down_ = -1;
     unsigned painted_ = 0;   // the enabled buttons as last painted
     unsigned announced_ = 0; // the enabled buttons as last told to assistive technologies
-    QTimer holdTimer_;  // lets a held peak fall
-    int levelPx_ = 0, holdPx_ = 0; // the meter's reading as drawn, in pixels from its left
-    QElapsedTimer holdAge_;
+    LevelMeter meter_;
 };

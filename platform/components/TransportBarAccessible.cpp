@@ -1,8 +1,6 @@
 // What assistive technologies (a screen reader through AT-SPI) see of the
-// transport bar: a tool bar of nine push buttons, each named after its
-// glyph, enabled or not as drawn, and pressable as a click presses it.
-#include "TransportBarAccessible.h"
-
+// transport bar: a tool bar of push buttons, each named after its glyph,
+// enabled or not as drawn, and pressable as a click presses it.
 #include <QAccessible>
 #include <QAccessibleWidget>
 #include <QPointer>
@@ -84,13 +82,13 @@ public:
                 QAccessible::deleteAccessibleInterface(id);
     }
 
-    int childCount() const override { return TransportBar::ButtonCount; }
+    int childCount() const override { return TransportModel::ButtonCount; }
     QAccessibleInterface* child(int index) const override
     {
-        if (index < 0 || index >= TransportBar::ButtonCount)
+        if (index < 0 || index >= TransportModel::ButtonCount)
             return nullptr;
         if (children_.isEmpty())
-            children_.resize(TransportBar::ButtonCount);
+            children_.resize(TransportModel::ButtonCount);
         if (!children_[index]) {
             auto* button = new ButtonAccessible(Bar(), index);
             children_[index] = QAccessible::registerAccessibleInterface(button);
@@ -99,7 +97,7 @@ public:
     }
     int indexOfChild(const QAccessibleInterface* c) const override
     {
-        for (int i = 0; i < TransportBar::ButtonCount; ++i)
+        for (int i = 0; i < TransportModel::ButtonCount; ++i)
             if (child(i) == c)
                 return i;
         return -1;
@@ -127,22 +125,22 @@ QAccessibleInterface* Factory(const QString&, QObject* object)
 
 } // namespace
 
-void InstallTransportBarAccessibility()
+void TransportBar::InstallAccessibility()
 {
     static const bool installed = (QAccessible::installFactory(&Factory), true);
     (void)installed;
 }
 
-void AnnounceButtonStates(TransportBar* bar, unsigned changed)
+void TransportBar::AnnounceButtonStates(unsigned changed)
 {
     if (!changed || !QAccessible::isActive())
         return;
-    QAccessibleInterface* iface = QAccessible::queryAccessibleInterface(bar);
+    QAccessibleInterface* iface = QAccessible::queryAccessibleInterface(this);
     if (!iface)
         return;
     QAccessible::State disabled;
     disabled.disabled = true;
-    for (int i = 0; i < TransportBar::ButtonCount; ++i) {
+    for (int i = 0; i < TransportModel::ButtonCount; ++i) {
         if (!(changed & (1u << i)))
             continue;
         QAccessibleStateChangeEvent event(iface->child(i), disabled);
@@ -150,13 +148,13 @@ void AnnounceButtonStates(TransportBar* bar, unsigned changed)
     }
 }
 
-void AnnounceMarkedButton(TransportBar* bar)
+void TransportBar::AnnounceMarkedButton()
 {
-    if (!QAccessible::isActive() || !bar->hasFocus())
+    if (!QAccessible::isActive() || !hasFocus())
         return;
-    QAccessibleInterface* iface = QAccessible::queryAccessibleInterface(bar);
+    QAccessibleInterface* iface = QAccessible::queryAccessibleInterface(this);
     if (!iface)
         return;
-    QAccessibleEvent event(iface->child(bar->MarkedButton()), QAccessible::Focus);
+    QAccessibleEvent event(iface->child(marked_), QAccessible::Focus);
     QAccessible::updateAccessibility(&event);
 }

@@ -80,12 +80,12 @@ TEST(DamagedFiles, RefusedWithAPlainMessageOrPlayedWithinTheirLength)
             {"poll", [] { QTest::qWait(5); }}, {"seek", seek(0)}, {"poll", [] { QTest::qWait(5); }},
             {"stop", [&] { player.Stop(); }},
             // Every button of the transport bar, as a user would try them.
-            {"bar: play", press(TransportBar::btPlay)}, {"bar: pause", press(TransportBar::btPause)},
-            {"bar: to end", press(TransportBar::btToEnd)}, {"bar: step back", press(TransportBar::btBack)},
-            {"bar: play", press(TransportBar::btPlay)}, {"bar: step", press(TransportBar::btStep)},
-            {"bar: to start", press(TransportBar::btToStart)}, {"bar: stop", press(TransportBar::btStop)},
-            {"bar: record", press(TransportBar::btRecord)}, {"poll", [] { QTest::qWait(5); }},
-            {"bar: stop", press(TransportBar::btStop)}, {"bar: eject", press(TransportBar::btEject)},
+            {"bar: play", press(TransportModel::btPlay)}, {"bar: pause", press(TransportModel::btPause)},
+            {"bar: to end", press(TransportModel::btToEnd)}, {"bar: step back", press(TransportModel::btBack)},
+            {"bar: play", press(TransportModel::btPlay)}, {"bar: step", press(TransportModel::btStep)},
+            {"bar: to start", press(TransportModel::btToStart)}, {"bar: stop", press(TransportModel::btStop)},
+            {"bar: record", press(TransportModel::btRecord)}, {"poll", [] { QTest::qWait(5); }},
+            {"bar: stop", press(TransportModel::btStop)}, {"bar: eject", press(TransportModel::btEject)},
             {"close", [&] { player.Close(); }}};
         for (const auto& [what, operation] : operations) {
             // No operation takes a second; the position stays within the

@@ -12,14 +12,14 @@
 // only when it can act, and a click or Space on it does what its glyph shows.
 TEST(MediaPlayer, NothingOpenThenButtonsFollowTheStateAndAct)
 {
-    enum { btPlay, btPause, btStop, btToStart, btToEnd, btBack, btStep, btRecord, btEject };
+    using enum TransportModel::Button;
     Application->Initialize();
     std::vector<std::string> shown;
     Application->OnException = [&](TObject*, const Exception& e) { shown.push_back(e.Message.str()); };
     ScratchDir dir;
     TMediaPlayer player(nullptr);
     const auto enabled = [&](std::string e = "") {
-        for (int i = 0; i < TMediaPlayer::ButtonCount; ++i)
+        for (int i = 0; i < ButtonCount; ++i)
             e += player.ButtonEnabled(i) ? '1' : '0';
         return e;
     };

@@ -301,11 +301,11 @@ private slots:
         RealTime w;
         Click(Form1->btnrecord);
         QTest::qWait(600);
-        ClickTransport(kPause);
+        ClickTransport(btPause);
         const int firstSpan = Form1->MediaPlayer1->TrackLength(1);
         QVERIFY(firstSpan > 300);
         QTest::qWait(300);
-        ClickTransport(kRecord);
+        ClickTransport(btRecord);
         QTest::qWait(600);
         Click(Form1->btnstop);
         const Sound take = ReadSound("Temp.wav");

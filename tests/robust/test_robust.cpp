@@ -47,7 +47,7 @@ private slots:
         qputenv("SDL_AUDIODRIVER", "no-such-driver");
         Click(Form1->btnrecord); // each way to record, each followed by Stop, then each way to play
         Click(Form1->btnstop);   // which has nothing to save and says nothing
-        ClickTransport(kRecord);
+        ClickTransport(btRecord);
         Click(Form1->btnstop);
         Answer(Form1->btnopen, w.At("test1.wav"));
         Click(Form1->Play);
@@ -78,10 +78,10 @@ private slots:
             Answer(Form1->btnopen, target);
             Click(Form1->Play);
             Click(Form1->btnstop);
-            ClickTransport(kStep);
-            ClickTransport(kRecord);
+            ClickTransport(btStep);
+            ClickTransport(btRecord);
             QTest::qWait(150);
-            ClickTransport(kStop);
+            ClickTransport(btStop);
         }
         const std::string before = ReadBytes(target);
         rlimit unlimited{}; // a limit on the size of files written stands for a full disk
@@ -217,7 +217,7 @@ class RandomUseTest : public QObject {
         case OpenFile: QVERIFY(Answer(Form1->btnopen, pick(opened))); return;
         case SaveName: QVERIFY(Answer(Form1->btnsave, pick(saved))); return;
         case TransportClick: // a button, or anywhere with the borders
-            return Pick(4) ? ClickTransport(Pick(TMediaPlayer::ButtonCount))
+            return Pick(4) ? ClickTransport(Pick(ButtonCount))
                            : QTest::mouseClick(transport, Qt::LeftButton, {},
                                                QPoint(Pick(transport->width()), Pick(transport->height())));
         case ScrollKey: scroll->setFocus(); return QTest::keyClick(scroll, Qt::Key(Qt::Key_Home + Pick(8))); // to Page Down
@@ -275,8 +275,8 @@ private slots:
             while (roll >= kMix[k].percent)
                 roll -= kMix[k++].percent;
             const Action kind = i == actions ? Stop : kMix[k].action; // ending with Stop checks the last recording
-            const bool recording = namesTemp() && !Form1->MediaPlayer1->ButtonEnabled(kRecord) && // into "Temp.wav":
-                                   Form1->MediaPlayer1->ButtonEnabled(kStop); // the Stop that ends it must save it
+            const bool recording = namesTemp() && !Form1->MediaPlayer1->ButtonEnabled(btRecord) && // into "Temp.wav":
+                                   Form1->MediaPlayer1->ButtonEnabled(btStop); // the Stop that ends it must save it
             const auto shown = w.errors.size();
             Act(in, kind);
             QCoreApplication::processEvents();

@@ -9,13 +9,13 @@
 
 namespace support {
 
-enum { kPlay, kPause, kStop, kToStart, kToEnd, kBack, kStep, kRecord, kEject }; // the transport bar
+using enum TransportModel::Button; // the transport bar's buttons
 
 inline void Click(TButton* b) { QTest::mouseClick(b->Widget(), Qt::LeftButton); }
 inline void ClickTransport(int button)
 {
     QWidget* bar = Form1->MediaPlayer1->Widget();
-    const int x = (2 * button + 1) * bar->width() / (2 * TMediaPlayer::ButtonCount);
+    const int x = (2 * button + 1) * bar->width() / (2 * ButtonCount);
     QTest::mouseClick(bar, Qt::LeftButton, {}, QPoint(x, bar->height() / 2));
 }
 inline QString Label() { return QString::fromUtf8(Form1->Label1->GetText().c_str()); }

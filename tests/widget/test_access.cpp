@@ -101,16 +101,16 @@ private slots:
         for (int i = 0; i < names.size(); ++i)
             QCOMPARE(iface->child(i)->state().disabled, !bar_->ButtonEnabled(i));
 
-        QAccessibleActionInterface* play = iface->child(TransportBar::btPlay)->actionInterface();
+        QAccessibleActionInterface* play = iface->child(TransportModel::btPlay)->actionInterface();
         QVERIFY(play && play->actionNames().contains(QAccessibleActionInterface::pressAction()));
         play->doAction(QAccessibleActionInterface::pressAction());
         QCOMPARE(Form1->MediaPlayer1->Mode(), mpPlaying);
-        QVERIFY(!iface->child(TransportBar::btStop)->state().disabled && iface->child(TransportBar::btPlay)->state().disabled);
+        QVERIFY(!iface->child(TransportModel::btStop)->state().disabled && iface->child(TransportModel::btPlay)->state().disabled);
         // A disabled button offers nothing to press, and pressing it anyway does nothing.
-        QVERIFY(iface->child(TransportBar::btPlay)->actionInterface()->actionNames().isEmpty());
-        iface->child(TransportBar::btEject)->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+        QVERIFY(iface->child(TransportModel::btPlay)->actionInterface()->actionNames().isEmpty());
+        iface->child(TransportModel::btEject)->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
         QCOMPARE(Form1->MediaPlayer1->Mode(), mpPlaying);
-        iface->child(TransportBar::btStop)->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+        iface->child(TransportModel::btStop)->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
         QCOMPARE(Form1->MediaPlayer1->Mode(), mpStopped);
     }
 
@@ -153,7 +153,7 @@ private slots:
         QVERIFY2(log.rects.size() >= 3, qPrintable(QString::number(log.rects.size())));
         for (const QRect& r : log.rects) {
             QVERIFY(bar_->MeterRect().contains(r));
-            for (int i = 0; i < TransportBar::ButtonCount; ++i)
+            for (int i = 0; i < TransportModel::ButtonCount; ++i)
                 QVERIFY(!r.intersects(bar_->ButtonRect(i)));
         }
         Form1->MediaPlayer1->Stop();
@@ -175,7 +175,7 @@ private slots:
     void buttonsStillPressedOverTheMeterStrip()
     {
         OpenTone();
-        const QRect play = bar_->ButtonRect(TransportBar::btPlay);
+        const QRect play = bar_->ButtonRect(TransportModel::btPlay);
         QTest::mouseClick(bar_, Qt::LeftButton, {}, QPoint(play.center().x(), bar_->height() - 1));
         QCOMPARE(Form1->MediaPlayer1->Mode(), mpPlaying);
     }
@@ -183,7 +183,7 @@ private slots:
     void tooltipGivesTheButtonAndTheTime()
     {
         OpenTone();
-        const QPoint at = bar_->ButtonRect(TransportBar::btToEnd).center();
+        const QPoint at = bar_->ButtonRect(TransportModel::btToEnd).center();
         QHelpEvent help(QEvent::ToolTip, at, bar_->mapToGlobal(at));
         QApplication::sendEvent(bar_, &help);
         QTRY_COMPARE(QToolTip::text(), QString::fromUtf8("To end \u2014 0:00 / 0:03"));
