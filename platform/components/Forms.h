@@ -5,49 +5,14 @@
 #include <functional>
 #include <memory>
 #include <string>
-#include <vector>
 
 #include "Controls.h"
 #include "Exception.h"
+#include "Published.h"
 
 class QWidget;
 class QApplication;
 class TForm;
-
-// What a form publishes by name so that its definition can be bound to it:
-// the members that receive the created components, and the event handlers.
-class TPublished {
-public:
-    template <class T>
-    TPublished& Field(const std::string& name, T*& member)
-    {
-        fields_.push_back({name, [&member](TComponent* c) {
-                               T* typed = dynamic_cast<T*>(c);
-                               if (typed)
-                                   member = typed;
-                               return typed != nullptr;
-                           }});
-        return *this;
-    }
-    TPublished& Method(const std::string& name, TNotifyEvent handler);
-    TPublished& Method(const std::string& name, TScrollEvent handler);
-
-    // Stores `component` in the member published as `name`; throws an
-    // Exception when there is none or its class does not fit.
-    void Assign(const std::string& name, const std::string& className, TComponent* component) const;
-    // The names of the published members.
-    std::vector<std::string> FieldNames() const;
-    // The handler published as `name`; throws an Exception when there is none.
-    const TMethod& FindMethod(const std::string& name) const;
-
-private:
-    struct FieldEntry {
-        std::string name;
-        std::function<bool(TComponent*)> assign;
-    };
-    std::vector<FieldEntry> fields_;
-    std::vector<std::pair<std::string, TMethod>> methods_;
-};
 
 class TForm : public TComponent {
 public:
@@ -67,7 +32,8 @@ public:
 
 protected:
     // Builds every component of the form definition stored as the resource
-    // `resourceName`, sets their properties and binds their events.
+    // `resourceName`, sets their properties and binds their events
+    // (FormReader.cpp).
     void ReadForm(const std::string& className, const std::string& resourceName, const TPublished& published);
 
 private:

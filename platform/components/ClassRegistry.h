@@ -1,0 +1,11 @@
+#pragma once
+// The component classes a form definition can name, by class name.
+#include <string>
+
+class TComponent;
+
+using TComponentFactory = TComponent* (*)(TComponent* owner);
+
+// Makes a component of the class `name`, owned by `owner`; null when no
+// class of that name is registered.
+TComponentFactory FindClass(const std::string& name);
