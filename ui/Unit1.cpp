@@ -31,6 +31,9 @@ TForm1::TForm1(TComponent* Owner) : TForm(Owner)
                              ScrollBar1Scroll(s, code, pos);
                          }))
                  .Method("Timer1Timer", TNotifyEvent([this](TObject* s) { Timer1Timer(s); })));
+    // Neither has a caption: screen readers name them by what they show.
+    Edit1->SetAccessibleName("File name");
+    ScrollBar1->SetAccessibleName("Position");
     openPending = false;
 }
 

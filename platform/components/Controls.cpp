@@ -117,6 +117,11 @@ void TControl::SetBounds(int left, int top, int width, int height)
 bool TControl::Enabled() const { return widget_->isEnabled(); }
 void TControl::SetEnabled(bool enabled) { widget_->setEnabled(enabled); }
 
+void TControl::SetAccessibleName(const AnsiString& name)
+{
+    widget_->setAccessibleName(QString::fromUtf8(name.c_str(), name.Length()));
+}
+
 void TControl::SetProperty(const Property& p)
 {
     const std::string& n = p.name;

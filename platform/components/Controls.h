@@ -33,6 +33,9 @@ public:
 
     bool Enabled() const;
     void SetEnabled(bool enabled);
+    // What assistive technologies call a control that has no caption of its
+    // own for them to read out.
+    void SetAccessibleName(const AnsiString& name);
 
     int TabOrder = -1; // -1: not a tab stop of its own
     bool Visible = true;

@@ -11,10 +11,9 @@
 #include <QStyle>
 #include <QStyleOptionSlider>
 
-#include <tuple>
-
 #include "DigitLabel.h"
 #include "Exception.h"
+#include "ScrollBarPainter.h"
 
 using formstream::Property;
 
@@ -76,12 +75,7 @@ void TButton::SetEvent(const std::string& event, const TMethod& handler)
 
 // ---- TEdit
 
-// The window's one edit box shows a file name; assistive technologies read
-// it out by that name, since the box has no label of its own.
-TEdit::TEdit(TComponent* Owner) : TControl(Owner, new QLineEdit)
-{
-    widget_->setAccessibleName("File name");
-}
+TEdit::TEdit(TComponent* Owner) : TControl(Owner, new QLineEdit) {}
 
 AnsiString TEdit::GetText() const { return FromQt(LineEdit(widget_)->text()); }
 void TEdit::SetText(const AnsiString& text) { LineEdit(widget_)->setText(ToQt(text)); }
@@ -174,7 +168,6 @@ public:
         setSingleStep(1);
         setPageStep(1);
         setFocusPolicy(Qt::StrongFocus);
-        setAccessibleName("Position"); // it shows, and moves, the position of the sound
         connect(this, &QAbstractSlider::actionTriggered, [this](int action) { OnAction(action); });
         connect(this, &QAbstractSlider::sliderReleased, [this] { Notify(scPosition); });
     }
@@ -212,7 +205,7 @@ protected:
             QScrollBar::paintEvent(e);
         QPainter p(this);
         if (!lit)
-            PaintCached(p, option);
+            painter_.Paint(p, *this, option, paintedThumb_);
         if (!hasFocus())
             return;
         QRect mark = paintedThumb_;
@@ -246,7 +239,8 @@ protected:
             return QScrollBar::sliderChange(change);
         const QRect thumb = Thumb();
         if (thumb != paintedThumb_) {
-            const QMargins outline(kThumbMargin, kThumbMargin, kThumbMargin, kThumbMargin);
+            constexpr int m = ScrollBarPainter::kThumbMargin;
+            const QMargins outline(m, m, m, m);
             update(QRegion(paintedThumb_ + outline) + (thumb + outline));
         }
         if (QAccessible::isActive()) {
@@ -290,56 +284,11 @@ private:
         return style()->subControlRect(QStyle::CC_ScrollBar, &option, QStyle::SC_ScrollBarSlider, this);
     }
 
-    // While sound plays the thumb moves along a bar that otherwise stays as
-    // it is, and the style's gradients, arrows and grip lines cost far more
-    // than copying them: the groove, the thumb and the arrows are drawn once
-    // for each look and size, then copied into place.
-    void PaintCached(QPainter& p, const QStyleOptionSlider& option)
-    {
-        const QStyle::SubControls shown = option.subControls;
-        const std::tuple look{size(), paintedThumb_.size(), int(option.state), int(option.activeSubControls),
-                              palette().cacheKey(), devicePixelRatio()};
-        if (look != cachedLook_) {
-            cachedLook_ = look;
-            // In the style's order: the groove, the thumb, then the arrows,
-            // whose edges overlap the thumb's outline at either end.
-            constexpr QStyle::SubControls arrows = QStyle::SC_ScrollBarSubLine | QStyle::SC_ScrollBarAddLine;
-            QStyleOptionSlider part = option;
-            part.subControls = shown & ~(QStyle::SC_ScrollBarSlider | arrows);
-            cachedBar_ = Render(part, rect());
-            part.subControls = shown & QStyle::SC_ScrollBarSlider;
-            cachedThumb_ = Render(part, paintedThumb_.adjusted(-kThumbMargin, -kThumbMargin, kThumbMargin, kThumbMargin));
-            part.subControls = shown & arrows;
-            cachedArrows_ = Render(part, rect());
-        }
-        p.drawPixmap(0, 0, cachedBar_);
-        if (!paintedThumb_.isEmpty())
-            p.drawPixmap(paintedThumb_.topLeft() - QPoint(kThumbMargin, kThumbMargin), cachedThumb_);
-        p.drawPixmap(0, 0, cachedArrows_);
-    }
-    // The style draws the thumb's outline just outside the thumb's rectangle.
-    static constexpr int kThumbMargin = 2;
-    // What the style draws of `option` within `area`, on a clear background.
-    QPixmap Render(const QStyleOptionSlider& option, const QRect& area) const
-    {
-        const qreal ratio = devicePixelRatio();
-        QPixmap pixmap(area.size() * ratio);
-        pixmap.setDevicePixelRatio(ratio);
-        pixmap.fill(Qt::transparent);
-        if (area.isEmpty())
-            return pixmap;
-        QPainter painter(&pixmap);
-        painter.translate(-area.topLeft());
-        style()->drawComplexControl(QStyle::CC_ScrollBar, &option, &painter, this);
-        return pixmap;
-    }
-
     TScrollBar* owner_;
     bool actedSincePress_ = false;
     bool pressed_ = false;
     QRect paintedThumb_;
-    std::tuple<QSize, QSize, int, int, qint64, qreal> cachedLook_;
-    QPixmap cachedBar_, cachedThumb_, cachedArrows_;
+    ScrollBarPainter painter_;
 };
 
 TScrollBar::TScrollBar(TComponent* Owner) : TControl(Owner, nullptr)
