@@ -9,11 +9,9 @@ using formstream::Property;
 
 namespace {
 
-// Qt's file dialog writes its history, sidebar and last folder into
-// QtProject.conf in the user's settings folder, and flushes it, when it is
-// destroyed; it always uses the native settings format, and nothing turns
-// that off. The program keeps no settings: the native format's files are
-// placed where no file can be made, so the dialog reads and writes nothing.
+// Qt's file dialog saves its history and last folder in the native settings
+// format, and nothing turns that off. The program keeps no settings, so that
+// format's files are placed where none can be made.
 void KeepNoSettings()
 {
     static const bool done = [] {

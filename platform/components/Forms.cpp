@@ -11,12 +11,9 @@ class TForm::Window : public QWidget {
 public:
     explicit Window(TForm* form) : form_(form) {}
 
-    // The definition gives the outer frame; the frame's size is known only
-    // once the window manager has framed the window, so the client area is
-    // fitted then, once. Later moves and resizes are the user's. A window
-    // manager that draws no frame, or none at all, leaves the frame empty:
-    // by the time the window is first painted it has been mapped, so the
-    // window manager has answered, and the fit is final whatever the frame.
+    // The definition gives the outer frame, whose size is known only once the
+    // window manager has framed the window: the client area is fitted then,
+    // once, or at the first paint when no frame comes; later sizes are the user's.
     void FitFrame()
     {
         if (fitted_ || form_->Width <= 0 || form_->Height <= 0)

@@ -1,13 +1,9 @@
 #pragma once
-// The media player control: a bar of transport buttons over a sound engine
-// that plays and records through the system's default audio devices. It is
-// the program's only access to sound. Every call runs on the GUI thread and
-// is synchronous; sound moves inside the control. Play and StartRecording
-// wait until the device has started (Play until the first samples are read,
-// at most half a second); Stop waits until the device has let go, which takes
-// up to two device buffers; Save waits for the file to be flushed to the
-// disk, or for the whole content to be written when it cannot be renamed
-// into place. Positions and lengths are milliseconds.
+// The media player control: a bar of transport buttons (a view of the
+// control's TransportModel) over a sound engine that plays and records
+// through the default audio devices. Every call runs on the GUI thread and
+// is synchronous; sound moves inside the control. Positions and lengths are
+// milliseconds.
 #include <memory>
 
 #include "Controls.h"

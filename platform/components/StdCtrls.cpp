@@ -229,10 +229,9 @@ protected:
             Notify(scEndScroll);
         actedSincePress_ = false;
     }
-    // The position is set twenty times a second during playback, mostly by
-    // less than a pixel's worth: the bar is repainted only when its thumb
-    // moves, and then only where the thumb was and is (screen readers still
-    // hear of every value).
+    // During playback the position changes many times a second, mostly by
+    // less than a pixel: only where the thumb was and is gets repainted, and
+    // only when it moved. Screen readers still hear of every value.
     void sliderChange(SliderChange change) override
     {
         if (change != SliderValueChange || underMouse() || pressed_)
