@@ -1,44 +1,19 @@
-// The readable text form of window definitions kept in the source tree: its
-// parser and writer, used at build time by the form compiler and by the fuzz
-// tests, never by the program at run time.
+// The reader of the text form of window definitions kept in the source
+// tree, used at build time by the form compiler and by the fuzz tests, never
+// by the program at run time.
 #include "FormText.h"
 
-#include <cstring>
 #include <limits>
 #include <utility>
 
 #include "Exception.h"
+#include "FormTextWords.h"
 
 namespace formstream {
 
 namespace {
 
-bool EqualsNoCase(const std::string& a, const char* b)
-{
-    std::size_t n = std::strlen(b);
-    if (a.size() != n)
-        return false;
-    for (std::size_t i = 0; i < n; ++i) {
-        char x = a[i], y = b[i];
-        if (x >= 'A' && x <= 'Z')
-            x = static_cast<char>(x - 'A' + 'a');
-        if (y >= 'A' && y <= 'Z')
-            y = static_cast<char>(y - 'A' + 'a');
-        if (x != y)
-            return false;
-    }
-    return true;
-}
-
-bool IsIdentStart(char c)
-{
-    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_';
-}
-
-bool IsIdentChar(char c)
-{
-    return IsIdentStart(c) || (c >= '0' && c <= '9');
-}
+using namespace text;
 
 // The value of a digit in base 10 or 16, or -1 when `c` is none.
 int DigitValue(char c, int base)
@@ -51,31 +26,6 @@ int DigitValue(char c, int base)
         return c - 'A' + 10;
     return -1;
 }
-
-bool IsIdentifier(const std::string& s)
-{
-    if (s.empty() || !IsIdentStart(s[0]))
-        return false;
-    for (char c : s)
-        if (!IsIdentChar(c))
-            return false;
-    return true;
-}
-
-// Words the text form gives a meaning of their own, so they cannot stand as
-// names or identifier values there.
-bool IsKeyword(const std::string& s)
-{
-    return EqualsNoCase(s, "object") || EqualsNoCase(s, "end");
-}
-
-bool IsBooleanWord(const std::string& s)
-{
-    return EqualsNoCase(s, "true") || EqualsNoCase(s, "false");
-}
-
-// ---------------------------------------------------------------------------
-// Text reader
 
 class TextParser {
 public:
@@ -342,150 +292,11 @@ private:
     std::size_t line_ = 1;
 };
 
-// ---------------------------------------------------------------------------
-// Text writer
-
-class TextWriter {
-public:
-    std::string Write(const Object& root)
-    {
-        WriteObject(root, 0);
-        return std::move(out_);
-    }
-
-private:
-    [[noreturn]] static void Fail(const std::string& what)
-    {
-        throw Exception("Cannot write form definition: " + what);
-    }
-
-    static void CheckName(const std::string& name, const char* what)
-    {
-        if (!IsIdentifier(name) || IsKeyword(name))
-            Fail(std::string(what) + " '" + name.substr(0, 64) + "' is not a valid name");
-    }
-
-    static void CheckPropertyName(const std::string& name)
-    {
-        std::size_t start = 0;
-        for (;;) {
-            std::size_t dot = name.find('.', start);
-            std::string part = name.substr(start, dot == std::string::npos ? std::string::npos : dot - start);
-            if (!IsIdentifier(part) || (start == 0 && IsKeyword(part)))
-                Fail("property name '" + name.substr(0, 64) + "' is not a valid name");
-            if (dot == std::string::npos)
-                return;
-            start = dot + 1;
-        }
-    }
-
-    void Indent(int depth) { out_.append(static_cast<std::size_t>(depth) * 2, ' '); }
-
-    void WriteObject(const Object& obj, int depth)
-    {
-        if (depth >= kMaxDepth)
-            Fail("component " + obj.name + " is nested deeper than " + std::to_string(kMaxDepth) + " levels");
-        CheckName(obj.name, "component name");
-        CheckName(obj.className, "class name");
-        Indent(depth);
-        out_ += "object " + obj.name + ": " + obj.className + "\n";
-        for (const Property& prop : obj.properties) {
-            CheckPropertyName(prop.name);
-            Indent(depth + 1);
-            out_ += prop.name + " = ";
-            WriteValue(prop.value, prop.name);
-            out_ += "\n";
-        }
-        for (const Object& child : obj.children)
-            WriteObject(child, depth + 1);
-        Indent(depth);
-        out_ += "end\n";
-    }
-
-    void WriteValue(const Value& v, const std::string& property)
-    {
-        switch (v.type) {
-        case Value::Type::Integer:
-            if (v.integer < std::numeric_limits<std::int32_t>::min()
-                || v.integer > std::numeric_limits<std::int32_t>::max())
-                Fail("the value " + std::to_string(v.integer) + " of property " + property
-                     + " does not fit in 32 bits");
-            out_ += std::to_string(v.integer);
-            return;
-        case Value::Type::String:
-            WriteString(v.text);
-            return;
-        case Value::Type::Identifier:
-            // True and False would read back as Boolean values.
-            if (!IsIdentifier(v.text) || IsBooleanWord(v.text))
-                Fail("the identifier value '" + v.text.substr(0, 64) + "' of property " + property
-                     + " cannot be written as text");
-            out_ += v.text;
-            return;
-        case Value::Type::Boolean:
-            out_ += v.boolean ? "True" : "False";
-            return;
-        case Value::Type::Set:
-            out_ += "[";
-            for (std::size_t i = 0; i < v.members.size(); ++i) {
-                if (!IsIdentifier(v.members[i]))
-                    Fail("the set member '" + v.members[i].substr(0, 64) + "' of property " + property
-                         + " cannot be written as text");
-                if (i > 0)
-                    out_ += ", ";
-                out_ += v.members[i];
-            }
-            out_ += "]";
-            return;
-        }
-        Fail("property " + property + " has a value of unknown type");
-    }
-
-    // Printable text goes in quotes; control characters as #nn codes, so a
-    // string never spans lines.
-    void WriteString(const std::string& s)
-    {
-        if (s.empty()) {
-            out_ += "''";
-            return;
-        }
-        bool quoted = false;
-        for (char c : s) {
-            auto u = static_cast<unsigned char>(c);
-            bool control = u < 32 || u == 127;
-            if (control) {
-                if (quoted) {
-                    out_ += '\'';
-                    quoted = false;
-                }
-                out_ += "#" + std::to_string(u);
-                continue;
-            }
-            if (!quoted) {
-                out_ += '\'';
-                quoted = true;
-            }
-            out_ += c;
-            if (c == '\'')
-                out_ += '\'';
-        }
-        if (quoted)
-            out_ += '\'';
-    }
-
-    std::string out_;
-};
-
 } // namespace
 
 Object ParseText(const std::string& text, const std::string& source)
 {
     return TextParser(text, source).ParseRoot();
-}
-
-std::string WriteText(const Object& root)
-{
-    return TextWriter().Write(root);
 }
 
 } // namespace formstream
