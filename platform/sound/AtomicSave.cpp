@@ -97,11 +97,6 @@ private:
 
 } // namespace
 
-std::string Quoted(const std::filesystem::path& path)
-{
-    return "\"" + path.string() + "\"";
-}
-
 void SaveByWriting(const std::filesystem::path& path, const Format& format, SampleKind kind,
                    const std::vector<SavePart>& parts)
 {

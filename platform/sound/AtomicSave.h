@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <vector>
 
+#include "Quoted.h"
 #include "SoundFile.h"
 
 namespace sound {
@@ -27,7 +28,5 @@ void SaveByWriting(const std::filesystem::path& path, const Format& format, Samp
 // permissions of the file it replaces. Returns the reason on failure, an
 // empty string on success.
 std::string MoveIntoPlace(const std::filesystem::path& from, const std::filesystem::path& to);
-
-std::string Quoted(const std::filesystem::path& path);
 
 } // namespace sound

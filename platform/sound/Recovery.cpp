@@ -1,7 +1,6 @@
 #include "Recovery.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -9,30 +8,12 @@
 #include <regex>
 
 #include "FileSystem.h"
-#include "SoundFile.h"
+#include "Quoted.h"
+#include "Riff.h"
 
 namespace sound {
 
 namespace {
-
-std::uint32_t Le32(const std::uint8_t* p) { return p[0] | p[1] << 8 | p[2] << 16 | std::uint32_t(p[3]) << 24; }
-void Put32(std::uint8_t* p, std::uint32_t v)
-{
-    for (int i = 0; i < 4; ++i)
-        p[i] = static_cast<std::uint8_t>(v >> (8 * i));
-}
-void Put64(std::uint8_t* p, std::uint64_t v)
-{
-    Put32(p, static_cast<std::uint32_t>(v));
-    Put32(p + 4, static_cast<std::uint32_t>(v >> 32));
-}
-bool IsChunkId(const std::uint8_t* p)
-{
-    for (int i = 0; i < 4; ++i)
-        if (!std::isprint(p[i]))
-            return false;
-    return true;
-}
 
 // Makes the RIFF or RF64 header of `file` say how much sound it holds.
 // Returns the seconds of sound, or -1 when the file is not a WAV it knows.
@@ -40,36 +21,36 @@ double FinishHeader(fs::LockedFile& file)
 {
     const std::int64_t size = file.Size();
     std::uint8_t head[12];
-    if (size < 12 || !file.ReadAt(0, head, 12) || std::memcmp(head + 8, "WAVE", 4) != 0)
+    if (size < 12 || !file.ReadAt(0, head, 12))
         return -1;
-    const bool rf64 = std::memcmp(head, "RF64", 4) == 0;
-    if (!rf64 && std::memcmp(head, "RIFF", 4) != 0)
+    const riff::Form form = riff::WaveForm(head);
+    const bool rf64 = form == riff::Form::Rf64;
+    if (form == riff::Form::Other)
         return -1;
 
     std::int64_t junkAt = -1, ds64At = -1, dataAt = -1;
     std::uint32_t rate = 0, blockAlign = 0, dataField = 0;
-    for (std::int64_t at = 12; at + 8 <= size && dataAt < 0;) {
-        std::uint8_t chunk[24];
-        if (!file.ReadAt(at, chunk, 8) || !IsChunkId(chunk))
-            return -1;
-        const std::uint32_t length = Le32(chunk + 4);
-        if (std::memcmp(chunk, "fmt ", 4) == 0) {
-            if (length < 16 || !file.ReadAt(at + 8, chunk, 16))
-                return -1;
-            rate = Le32(chunk + 4);
-            blockAlign = chunk[12] | chunk[13] << 8;
-        } else if (std::memcmp(chunk, "JUNK", 4) == 0 && length == 28) {
-            junkAt = at;
-        } else if (std::memcmp(chunk, "ds64", 4) == 0 && length >= 28) {
-            ds64At = at;
-        } else if (std::memcmp(chunk, "data", 4) == 0) {
-            dataAt = at;
-            dataField = length;
-            break;
+    bool readable = true;
+    const auto read = [&](std::int64_t at, void* data, std::size_t bytes) { return file.ReadAt(at, data, bytes); };
+    riff::ForEachChunk(size, read, [&](const riff::Chunk& chunk) {
+        std::uint8_t fmt[16];
+        if (!riff::IsChunkId(chunk.id)) {
+            readable = false;
+        } else if (chunk.Is("fmt ")) {
+            readable = chunk.size >= 16 && file.ReadAt(chunk.Body(), fmt, 16);
+            rate = readable ? riff::Le32(fmt + 4) : 0;
+            blockAlign = readable ? riff::Le16(fmt + 12) : 0;
+        } else if (chunk.Is("JUNK") && chunk.size == 28) {
+            junkAt = chunk.at;
+        } else if (chunk.Is("ds64") && chunk.size >= 28) {
+            ds64At = chunk.at;
+        } else if (chunk.Is("data")) {
+            dataAt = chunk.at;
+            dataField = chunk.size;
         }
-        at += 8 + length + (length & 1);
-    }
-    if (dataAt < 0 || rate == 0 || blockAlign == 0 || (rf64 && ds64At < 0))
+        return readable && dataAt < 0;
+    });
+    if (!readable || dataAt < 0 || rate == 0 || blockAlign == 0 || (rf64 && ds64At < 0))
         return -1;
 
     // The sound runs to the end of the file, unless the file was finished
@@ -78,7 +59,7 @@ double FinishHeader(fs::LockedFile& file)
     std::int64_t bytes = size - start;
     std::uint8_t next[4];
     if (!rf64 && dataField > 0 && start + dataField + 8 <= size &&
-        file.ReadAt(start + dataField + (dataField & 1), next, 4) && IsChunkId(next))
+        file.ReadAt(start + dataField + (dataField & 1), next, 4) && riff::IsChunkId(next))
         bytes = dataField;
     bytes -= bytes % blockAlign;
     const std::int64_t frames = bytes / blockAlign;
@@ -90,29 +71,26 @@ double FinishHeader(fs::LockedFile& file)
         const std::int64_t at = rf64 ? ds64At : junkAt;
         std::uint8_t ds64[36];
         std::memcpy(ds64, "ds64", 4);
-        Put32(ds64 + 4, 28);
-        Put64(ds64 + 8, static_cast<std::uint64_t>(size - 8));
-        Put64(ds64 + 16, static_cast<std::uint64_t>(bytes));
-        Put64(ds64 + 24, static_cast<std::uint64_t>(frames));
-        Put32(ds64 + 32, 0);
-        Put32(field, 0xFFFFFFFF);
+        riff::PutLe32(ds64 + 4, 28);
+        riff::PutLe64(ds64 + 8, static_cast<std::uint64_t>(size - 8));
+        riff::PutLe64(ds64 + 16, static_cast<std::uint64_t>(bytes));
+        riff::PutLe64(ds64 + 24, static_cast<std::uint64_t>(frames));
+        riff::PutLe32(ds64 + 32, 0);
+        riff::PutLe32(field, 0xFFFFFFFF);
         if (!file.WriteAt(at, ds64, 36) || !file.WriteAt(0, "RF64", 4) || !file.WriteAt(4, field, 4) ||
             !file.WriteAt(dataAt + 4, field, 4))
             return -1;
     } else {
         if (large)
             return -1; // no room for the sizes: leave it as it is
-        Put32(field, static_cast<std::uint32_t>(start + bytes - 8));
-        Put32(field + 4, static_cast<std::uint32_t>(bytes));
+        riff::PutLe32(field, static_cast<std::uint32_t>(start + bytes - 8));
+        riff::PutLe32(field + 4, static_cast<std::uint32_t>(bytes));
         if (!file.WriteAt(4, field, 4) || !file.WriteAt(dataAt + 4, field + 4, 4))
             return -1;
     }
     // Headers written while recording have the extensible format tag; the
     // finished file gets the plain one where that says the same.
-    std::uint8_t header[1024];
-    const auto headerBytes = static_cast<std::size_t>(std::min<std::int64_t>(size, sizeof header));
-    if (file.ReadAt(0, header, headerBytes) && UsePlainFormatTag(header, headerBytes))
-        file.WriteAt(0, header, headerBytes);
+    riff::UsePlainFormatTag(file);
     file.Sync();
     return static_cast<double>(frames) / rate;
 }
@@ -183,7 +161,7 @@ std::string DescribeRecovery(const std::filesystem::path& folder, const std::vec
         return {};
     std::string text = recovered.size() == 1 ? "A recording that was cut off has been recovered"
                                              : "Recordings that were cut off have been recovered";
-    text += " in \"" + folder.string() + "\":\n";
+    text += " in " + Quoted(folder) + ":\n";
     for (const auto& r : recovered) {
         char length[32];
         std::snprintf(length, sizeof length, "%.1f s", r.seconds);

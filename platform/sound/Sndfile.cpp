@@ -34,4 +34,15 @@ const SndfileLibrary& Sf()
     return sf;
 }
 
+std::string SfReason(const char* text)
+{
+    std::string reason = text ? text : "unknown error";
+    const std::string systemPrefix = "System error : ";
+    if (reason.compare(0, systemPrefix.size(), systemPrefix) == 0)
+        reason.erase(0, systemPrefix.size());
+    while (!reason.empty() && (reason.back() == '.' || reason.back() == '\n' || reason.back() == ' '))
+        reason.pop_back();
+    return reason;
+}
+
 } // namespace sound

@@ -34,4 +34,9 @@ struct SndfileLibrary {
 
 const SndfileLibrary& Sf();
 
+// libsndfile's reasons read "System error : No such file or directory." or
+// "Format not recognised."; this gives the reason alone, for a message that
+// supplies the context.
+std::string SfReason(const char* text);
+
 } // namespace sound

@@ -12,94 +12,18 @@
 
 #include "Exception.h"
 #include "FileSystem.h"
+#include "OpenDiagnosis.h"
+#include "Quoted.h"
+#include "Riff.h"
 
 namespace sound {
 
-// libsndfile's reasons read "System error : No such file or directory." or
-// "Format not recognised."; the message around them supplies the context.
-static std::string Reason(const char* text)
-{
-    std::string reason = text ? text : "unknown error";
-    const std::string systemPrefix = "System error : ";
-    if (reason.compare(0, systemPrefix.size(), systemPrefix) == 0)
-        reason.erase(0, systemPrefix.size());
-    while (!reason.empty() && (reason.back() == '.' || reason.back() == '\n' || reason.back() == ' '))
-        reason.pop_back();
-    return reason;
-}
-
 static Exception OpenError(const std::filesystem::path& path, const std::string& reason)
 {
-    return Exception("Cannot open \"" + path.string() + "\": " + reason);
+    return Exception("Cannot open " + Quoted(path) + ": " + reason);
 }
 
 namespace {
-
-constexpr const char* kDamaged = "it is damaged or not a sound file this program can read";
-
-std::uint32_t LE32(const std::string& b, std::size_t at)
-{
-    std::uint32_t v = 0;
-    for (int i = 3; i >= 0; --i)
-        v = (v << 8) | static_cast<unsigned char>(b[at + static_cast<std::size_t>(i)]);
-    return v;
-}
-
-// libsndfile refuses a header whose rate or channel count is 0 or absurd
-// with "SF_INFO struct incomplete", which tells a user nothing. For the two
-// commonest containers the header is looked at here to say which it is.
-// Empty when the header says nothing wrong or is of another kind.
-std::string HeaderProblem(const fs::File& file)
-{
-    std::string b(static_cast<std::size_t>(std::clamp<std::int64_t>(file.Size(), 0, 4096)), '\0');
-    if (!file.ReadAt(0, b.data(), b.size()))
-        return {};
-    std::uint64_t rate = 1, channels = 1;
-    if (b.size() >= 26 && b.compare(0, 4, "fLaC") == 0) {
-        const auto byte = [&](std::size_t i) { return static_cast<std::uint64_t>(static_cast<unsigned char>(b[i])); };
-        rate = (byte(18) << 12) | (byte(19) << 4) | (byte(20) >> 4);
-        channels = ((byte(20) >> 1) & 7) + 1;
-    } else if (b.size() >= 12 && b.compare(0, 4, "RIFF") == 0 && b.compare(8, 4, "WAVE") == 0) {
-        for (std::size_t at = 12; at + 16 <= b.size();) {
-            const std::uint32_t size = LE32(b, at + 4);
-            if (b.compare(at, 4, "fmt ") == 0) {
-                channels = static_cast<unsigned char>(b[at + 10]) | (static_cast<unsigned char>(b[at + 11]) << 8);
-                rate = LE32(b, at + 12);
-                break;
-            }
-            if (size > b.size())
-                break;
-            at += 8 + size + (size & 1);
-        }
-    }
-    if (rate == 0 || rate > INT_MAX)
-        return "it says its sample rate is " + std::to_string(rate) + " Hz";
-    if (channels == 0)
-        return "it says it has no channels";
-    return {};
-}
-
-// The reason sf_open gave, in words a user can act on. libsndfile says "File
-// does not exist" for an MP3 it cannot decode and "SF_INFO struct incomplete"
-// for a header with a rate of 0: its own text only follows as detail where
-// it is not misleading.
-std::string OpenFailure(const fs::File& file)
-{
-    const int code = Sf().error(nullptr);
-    const std::string text = Reason(Sf().strerror(nullptr));
-    if (code == SF_ERR_SYSTEM)
-        return text; // no such file, permission denied...
-    if (code == SF_ERR_UNRECOGNISED_FORMAT)
-        return "it is not a sound file this program can read";
-    if (code == SF_ERR_UNSUPPORTED_ENCODING)
-        return "its sound is encoded in a way this program cannot read (" + text + ")";
-    const std::string header = HeaderProblem(file);
-    if (!header.empty())
-        return header;
-    if (text.find("does not exist") != std::string::npos || text.find("SF_INFO") != std::string::npos)
-        return kDamaged;
-    return std::string(kDamaged) + " (" + text + ")";
-}
 
 // Compressed sound takes fewer than this many frames per byte at any bitrate
 // its encoders offer: Opus goes down to 6 kbit/s, the others to about 8.
@@ -140,11 +64,8 @@ SoundFile::~SoundFile()
 }
 
 SoundFile::SoundFile(SoundFile&& other) noexcept
-    : file_(std::exchange(other.file_, nullptr)), descriptor_(std::move(other.descriptor_)),
-      plainTagAtClose_(other.plainTagAtClose_), format_(other.format_), frames_(other.frames_),
-      path_(std::move(other.path_)), trusted_(other.trusted_), readAt_(other.readAt_),
-      emptyReads_(other.emptyReads_), error_(std::move(other.error_))
 {
+    *this = std::move(other);
 }
 
 SoundFile& SoundFile::operator=(SoundFile&& other) noexcept
@@ -153,7 +74,6 @@ SoundFile& SoundFile::operator=(SoundFile&& other) noexcept
         Close();
         file_ = std::exchange(other.file_, nullptr);
         descriptor_ = std::move(other.descriptor_);
-        plainTagAtClose_ = other.plainTagAtClose_;
         format_ = other.format_;
         frames_ = other.frames_;
         path_ = std::move(other.path_);
@@ -226,7 +146,7 @@ static SF_INFO InfoFor(const Format& format)
 
 SoundFile SoundFile::Create(const std::filesystem::path& path, const Format& format, bool headerAlwaysCurrent)
 {
-    auto fail = [&](const std::string& why) { return Exception("Cannot write \"" + path.string() + "\": " + why); };
+    auto fail = [&](const std::string& why) { return Exception("Cannot write " + Quoted(path) + ": " + why); };
     if (!Sf().failure.empty())
         throw fail(Sf().failure);
     SF_INFO info = InfoFor(format);
@@ -239,7 +159,7 @@ SoundFile SoundFile::Create(const std::filesystem::path& path, const Format& for
         throw fail(why);
     SNDFILE* file = Sf().openFd(fd, SFM_WRITE, &info, SF_TRUE);
     if (!file)
-        throw fail(Reason(Sf().strerror(nullptr)));
+        throw fail(SfReason(Sf().strerror(nullptr)));
     const bool rf64 = (format.sfFormat & SF_FORMAT_TYPEMASK) == SF_FORMAT_RF64;
     if (rf64)
         Sf().command(file, SFC_RF64_AUTO_DOWNGRADE, nullptr, SF_TRUE);
@@ -248,7 +168,6 @@ SoundFile SoundFile::Create(const std::filesystem::path& path, const Format& for
     SoundFile result;
     result.file_ = file;
     result.descriptor_ = std::move(descriptor);
-    result.plainTagAtClose_ = rf64;
     result.format_ = format;
     return result;
 }
@@ -268,7 +187,7 @@ sf_count_t VioWritePlainTag(const void* data, sf_count_t bytes, void* user)
         return output->Write(data, bytes);
     const auto* begin = static_cast<const std::uint8_t*>(data);
     std::vector<std::uint8_t> header(begin, begin + bytes);
-    UsePlainFormatTag(header.data(), header.size());
+    riff::UsePlainFormatTag(header.data(), header.size());
     return output->Write(header.data(), bytes);
 }
 } // namespace
@@ -289,7 +208,7 @@ SoundFile SoundFile::Create(Output& output, const Format& format, std::string& e
     SF_VIRTUAL_IO io{VioSize, VioSeek, VioRead, rf64 ? VioWritePlainTag : VioWrite, VioTell};
     SNDFILE* file = Sf().openVirtual(&io, SFM_WRITE, &info, &output);
     if (!file) {
-        error = Reason(Sf().strerror(nullptr));
+        error = SfReason(Sf().strerror(nullptr));
         return SoundFile();
     }
     if (rf64)
@@ -339,7 +258,7 @@ std::int64_t SoundFile::Read(SampleKind kind, void* data, std::int64_t frames)
 {
     if (!file_ || frames <= 0)
         return 0;
-    if (!path_.empty()) { // opened for reading: stop at the known end
+    if (Reading()) { // stop at the known end
         frames = std::min(frames, frames_ - readAt_);
         if (frames <= 0)
             return 0;
@@ -379,7 +298,7 @@ bool SoundFile::Seek(std::int64_t frame)
 {
     if (!file_)
         return false;
-    if (frame < 0 || (!path_.empty() && frame > frames_)) {
+    if (frame < 0 || (Reading() && frame > frames_)) {
         error_ = "position " + std::to_string(frame) + " is outside its " + std::to_string(frames_) + " frames";
         return false;
     }
@@ -408,7 +327,7 @@ std::string SoundFile::Error() const
 {
     if (!error_.empty() && (!file_ || Sf().error(file_) == SF_ERR_NO_ERROR))
         return error_;
-    return Reason(Sf().strerror(file_));
+    return SfReason(Sf().strerror(file_));
 }
 
 bool SoundFile::Close(std::string* error)
@@ -417,15 +336,13 @@ bool SoundFile::Close(std::string* error)
         return true;
     int result = Sf().close(std::exchange(file_, nullptr));
     if (result != 0 && error)
-        *error = Reason(Sf().errorNumber(result));
-    // The header is final now: it gets the plain format tag where it can.
-    // Should that fail, the extensible one it has is as valid.
-    if (result == 0 && std::exchange(plainTagAtClose_, false) && descriptor_) {
-        std::uint8_t header[1024];
-        const auto bytes = static_cast<std::size_t>(std::clamp<std::int64_t>(descriptor_->Size(), 0, sizeof header));
-        if (descriptor_->ReadAt(0, header, bytes) && UsePlainFormatTag(header, bytes))
-            descriptor_->WriteAt(0, header, bytes);
-    }
+        *error = SfReason(Sf().errorNumber(result));
+    // The header of an RF64 file written to a path is final now: it gets the
+    // plain format tag where it can. (One written to an Output got it as it
+    // went; see VioWritePlainTag.)
+    const bool rf64 = (format_.sfFormat & SF_FORMAT_TYPEMASK) == SF_FORMAT_RF64;
+    if (result == 0 && rf64 && descriptor_ && !Reading())
+        riff::UsePlainFormatTag(*descriptor_);
     descriptor_.reset();
     return result == 0;
 }

@@ -38,12 +38,6 @@ SampleKind KindOf(int sfFormat);
 // The WAV format a recording into content of this format is kept in: the same
 // sample format where WAV can hold it, otherwise one that holds the kind.
 int RecordingFormatFor(int sfFormat);
-// Rewrites the extensible "fmt " chunk of the WAV or RF64 header in
-// `header` (its first `size` bytes) in the plain form, with the PCM (1) or
-// float (3) tag, wherever the plain form says the same: one or two channels,
-// every bit of a sample valid. A JUNK chunk fills the bytes it frees, so
-// nothing after it moves. Returns whether the header was changed.
-bool UsePlainFormatTag(std::uint8_t* header, std::size_t size);
 
 // Where a file written through SoundFile::Create(Output&...) goes.
 class Output {
@@ -74,7 +68,7 @@ public:
     // header is rewritten after every write, so the file is a valid sound file
     // at any moment. An RF64 file stays a RIFF WAV until it passes 4 GiB, and
     // is finished with the plain format tag where that says the same (see
-    // UsePlainFormatTag). Throws Exception naming the file and the reason.
+    // riff::UsePlainFormatTag). Throws Exception naming the file and the reason.
     static SoundFile Create(const std::filesystem::path& path, const Format& format, bool headerAlwaysCurrent);
     // Writes a file into `output`, RF64 as above. On failure returns no file
     // and sets `error` to the reason.
@@ -126,9 +120,10 @@ public:
     bool Close(std::string* error = nullptr);
 
 private:
+    bool Reading() const { return !path_.empty(); }
+
     sf_private_tag* file_ = nullptr;
     std::unique_ptr<fs::File> descriptor_; // the file libsndfile reads or writes
-    bool plainTagAtClose_ = false;         // a created RF64 whose header is rewritten at Close
     Format format_;
     std::int64_t frames_ = 0;
     std::filesystem::path path_; // of a file opened for reading
