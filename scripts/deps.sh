@@ -17,7 +17,6 @@ test=(
   libgtest-dev googletest
   xvfb xauth xdotool x11-apps x11-utils imagemagick openbox wmctrl
   sox libsox-fmt-all
-  python3                 # its wave module reads what the recorder writes
   clang
   pulseaudio libasound2-plugins   # a sound server for the real-server tests; ALSA's way to it
   pipewire pipewire-pulse wireplumber   # the same tests through PipeWire

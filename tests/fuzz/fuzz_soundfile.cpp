@@ -19,7 +19,10 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
+#include <random>
 #include <string>
+#include <string_view>
 #include <thread>
 
 #include "Exception.h"
@@ -91,28 +94,27 @@ private:
     std::atomic<const char*> call_{""};
 };
 
-// Some positions from the input's bytes, so that the fuzzer can steer them.
+// Some positions from the input's bytes, so that the fuzzer can steer them:
+// mostly within 0..length, sometimes at or past its ends.
 class Positions {
 public:
     Positions(const std::uint8_t* data, std::size_t size)
+        : random_(std::hash<std::string_view>{}({reinterpret_cast<const char*>(data), size}))
     {
-        for (std::size_t i = 0; i < size; ++i)
-            state_ = (state_ ^ data[i]) * 1099511628211u; // FNV-1a
     }
-    // Mostly within 0..length, sometimes at or past its ends.
     std::int64_t Next(std::int64_t length)
     {
-        state_ ^= state_ << 13, state_ ^= state_ >> 7, state_ ^= state_ << 17;
-        switch (state_ % 8) {
+        const std::uint64_t r = random_();
+        switch (r % 8) {
         case 0: return length;
-        case 1: return length + 1 + static_cast<std::int64_t>(state_ >> 40);
+        case 1: return length + 1 + static_cast<std::int64_t>(r >> 40);
         case 2: return -1;
-        default: return length > 0 ? static_cast<std::int64_t>((state_ >> 8) % static_cast<std::uint64_t>(length)) : 0;
+        default: return length > 0 ? static_cast<std::int64_t>((r >> 8) % static_cast<std::uint64_t>(length)) : 0;
         }
     }
 
 private:
-    std::uint64_t state_ = 14695981039346656037u;
+    std::mt19937_64 random_;
 };
 
 } // namespace
