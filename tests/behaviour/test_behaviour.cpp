@@ -82,22 +82,6 @@ private slots:
         QCOMPARE(w.errors, QStringList());
     }
 
-    void recordWithoutTemplateFailsOnceAndRecovers()
-    {
-        RealTime w;
-        QVERIFY(QFile::remove("test1.wav"));
-        Click(Form1->btnrecord);
-        QTest::qWait(1200); // ticks go on, but raise nothing
-        QCOMPARE(w.errors.size(), 1);
-        QVERIFY2(w.errors[0].contains("test1.wav"), qPrintable(w.errors[0]));
-        QVERIFY(Form1->btnend->Enabled());
-
-        WriteSound("test1.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_16, 44100, 2, std::vector<short>{});
-        w.RecordFor(500);
-        QCOMPARE(w.errors.size(), 1);
-        QVERIFY(Begins(w.mic, ReadSound("Temp.wav").samples, 44100));
-    }
-
     // Play loads the file last chosen with Open, once; a file that is not
     // sound stays chosen and fails again at the next Play.
     void openChoosesWhatTheNextPlayLoads()

@@ -121,11 +121,19 @@ private slots:
         : tag == "missing" ? void() : void(WriteBytes(w.At("test1.wav"), bytes.toStdString()));
         const std::string temp = ReadBytes(w.At("Temp.wav"));
         Click(Form1->btnrecord);
-        QTest::qWait(50);
+        QTest::qWait(tag == "missing" ? 1200 : 50); // the timer ticks on (once a second), but raises nothing
         QCOMPARE(ReadBytes(w.At("Temp.wav")), temp); // untouched until Stop
         Click(Form1->btnstop);
-        QVERIFY2(w.errors.isEmpty() ? !refused && WavMs(w.At("Temp.wav")) >= 0 : Names(w.errors[0], "test1.wav"),
+        QVERIFY2(w.errors.isEmpty() ? !refused && WavMs(w.At("Temp.wav")) >= 0
+                                    : w.errors.size() == 1 && Names(w.errors[0], "test1.wav"),
                  qPrintable(w.errors.join(" | ")));
+        if (tag == "missing") { // and once it is there, Record records
+            WriteSound(w.At("test1.wav"), SF_FORMAT_WAV | SF_FORMAT_PCM_16, 44100, 2, std::vector<short>{});
+            Click(Form1->btnrecord);
+            QTest::qWait(300);
+            Click(Form1->btnstop);
+            QVERIFY2(w.errors.size() == 1 && WavMs(w.At("Temp.wav")) > 0, qPrintable(w.errors.join(" | ")));
+        }
         QCOMPARE(w.Entries().remove(",test1.wav"), QString("Temp.wav")); // nothing else written
     }
 };
