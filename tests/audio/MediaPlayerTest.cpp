@@ -19,7 +19,7 @@ TEST(MediaPlayer, NothingOpenThenButtonsFollowTheStateAndAct)
     ScratchDir dir;
     TMediaPlayer player(nullptr);
     const auto enabled = [&](std::string e = "") {
-        for (int i = 0; i < ButtonCount; ++i)
+        for (int i = 0; i < TransportModel::ButtonCount; ++i)
             e += player.ButtonEnabled(i) ? '1' : '0';
         return e;
     };
