@@ -56,7 +56,6 @@ void SoundEngine::EndTake()
     }
     recordedFrames_ = 0;
     prefixFrames_ = sourceFrames_;
-    contentFrames_ = sourceFrames_;
 }
 
 void SoundEngine::AwaitServer()
@@ -95,12 +94,10 @@ void SoundEngine::ResumeAfterServer()
     // The silence goes into the take ahead of what is recorded next.
     resumeGap_ = gap;
     recordedFrames_ += gap;
-    contentFrames_ = prefixFrames_ + recordedFrames_;
     try {
         ResumeRecording();
     } catch (const Exception& e) {
         recordedFrames_ -= gap;
-        contentFrames_ = prefixFrames_ + recordedFrames_;
         resumeGap_ = 0;
         Tell(e.Message.str());
     }
@@ -111,7 +108,7 @@ void SoundEngine::StartRecording(std::int64_t from, const std::filesystem::path&
     if (state_ == State::Closed)
         throw Exception("Nothing is open to record into.");
     Stop();
-    if (take_ && from >= contentFrames_)
+    if (take_ && from >= ContentFrames())
         return ResumeRecording();
 
     CheckDeviceFormat("record into");
@@ -131,7 +128,6 @@ void SoundEngine::StartRecording(std::int64_t from, const std::filesystem::path&
     EndTake();
     take_ = std::move(take);
     prefixFrames_ = std::clamp<std::int64_t>(from, 0, sourceFrames_);
-    contentFrames_ = prefixFrames_;
     recordedFrames_ = 0;
     ResumeRecording();
 }
@@ -160,6 +156,7 @@ void SoundEngine::ResumeRecording()
     wakeFrames_ = std::min<std::int64_t>(4 * bufferFrames, static_cast<std::int64_t>(ringFrames / 2));
     levelBase_ = prefixFrames_ + recordedFrames_;
     recordingName_ = take_->Target();
+    waitForRoom_ = device_->IsUnpaced();
     captured_ = 0;
     gapsWritten_ = gapsRead_ = 0;
     gapOpen_ = false;
@@ -192,8 +189,7 @@ void SoundEngine::StopRecording()
         captured = std::min(captured, takeWritten_);
     }
     recordedFrames_ += captured;
-    contentFrames_ = prefixFrames_ + recordedFrames_;
-    position_ = contentFrames_;
+    position_ = ContentFrames();
     state_ = State::Stopped;
     if (!notice_.empty())
         Tell(std::exchange(notice_, std::string()));
@@ -256,9 +252,9 @@ void SoundEngine::SaveByRename(const std::filesystem::path& path)
     source_.Close();
     sourcePath_ = path;
     format_ = saved_->format();
-    sourceFrames_ = prefixFrames_ = contentFrames_ = recordedFrames_;
+    sourceFrames_ = prefixFrames_ = recordedFrames_;
     recordedFrames_ = 0;
-    position_ = std::min(position_, contentFrames_);
+    position_ = std::min(position_, ContentFrames());
     if (finisher_.WaitIdle(std::chrono::milliseconds(250))) {
         try {
             OpenFiles();
@@ -286,7 +282,7 @@ void SoundEngine::OpenFiles()
         recordingReadAt_ = 0;
         // What the disk has is what there is, should writing it have failed.
         if (recordingReader_.Frames() < recordedFrames_)
-            recordedFrames_ = recordingReader_.Frames(), contentFrames_ = prefixFrames_ + recordedFrames_;
+            recordedFrames_ = recordingReader_.Frames();
     }
 }
 
@@ -313,7 +309,7 @@ void SoundEngine::SaveByWriting(const std::filesystem::path& path)
     finisher_.WaitIdle(std::chrono::milliseconds(500));
     const std::int64_t keep = position_;
     Open(path);
-    position_ = std::min(keep, contentFrames_);
+    position_ = std::min(keep, ContentFrames());
 }
 
 } // namespace sound

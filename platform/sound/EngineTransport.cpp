@@ -50,7 +50,6 @@ void SoundEngine::EnsureWorker()
 void SoundEngine::StartDevice(Mode mode)
 {
     EnsureWorker();
-    waitForRoom_ = device_ && device_->IsUnpaced();
     capturing_ = mode == Mode::Record;
     // A recording is written in batches of up to wakeFrames_: one write, and
     // one rewrite of the header, per batch rather than per buffer.
@@ -139,7 +138,7 @@ std::int64_t SoundEngine::Position() const
     case State::Stopped: return position_;
     case State::Playing: break;
     }
-    return std::min(HeardPosition(), contentFrames_);
+    return std::min(HeardPosition(), ContentFrames());
 }
 
 std::int64_t SoundEngine::HeardPosition() const

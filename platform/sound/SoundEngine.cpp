@@ -106,7 +106,6 @@ void SoundEngine::UseSource(SoundFile file, const std::filesystem::path& path, s
     frameBytes_ = static_cast<std::size_t>(BytesPerSample(kind_)) * static_cast<std::size_t>(format_.channels);
     sourceFrames_ = frames >= 0 ? frames : source_.Frames();
     prefixFrames_ = sourceFrames_;
-    contentFrames_ = sourceFrames_;
     position_ = 0;
     state_ = State::Stopped;
 }
@@ -122,7 +121,7 @@ void SoundEngine::Close()
     saved_.reset();
     source_.Close();
     sourcePath_.clear();
-    sourceFrames_ = prefixFrames_ = contentFrames_ = 0;
+    sourceFrames_ = prefixFrames_ = recordedFrames_ = 0;
     position_ = 0;
     format_ = {};
     state_ = State::Closed;
@@ -149,7 +148,7 @@ void SoundEngine::TakeCount()
     const bool grows = !take_ && state_ != State::Recording;
     std::lock_guard lock(mutex_);
     if (grows) {
-        prefixFrames_ = contentFrames_ = sourceFrames_;
+        prefixFrames_ = sourceFrames_;
         if (state_ == State::Playing)
             playEnd_ = sourceFrames_;
     }
@@ -162,7 +161,7 @@ std::int64_t SoundEngine::Length() const
     switch (state_) {
     case State::Closed: return 0;
     case State::Recording: return prefixFrames_ + recordedFrames_ + captured_.load(std::memory_order_relaxed);
-    default: return contentFrames_;
+    default: return ContentFrames();
     }
 }
 
@@ -189,11 +188,11 @@ void SoundEngine::Play()
         return;
     TakeCount();
     const std::int64_t start = position_;
-    if (start >= contentFrames_)
+    if (start >= ContentFrames())
         return; // at the end: nothing to play
     WaitForWorker();
     OpenFiles();
-    if (start >= contentFrames_)
+    if (start >= ContentFrames())
         return;
 
     CheckDeviceFormat("play");
@@ -210,7 +209,7 @@ void SoundEngine::Play()
         std::lock_guard lock(mutex_);
         ++generation_;
         readCursor_ = start;
-        playEnd_ = contentFrames_;
+        playEnd_ = ContentFrames();
         endGrows_ = count_.Active() && !take_;
     }
     playedTo_ = start;
@@ -260,7 +259,7 @@ void SoundEngine::Stop()
 void SoundEngine::StopPlayback()
 {
     // At the end, what the device still held has been played out.
-    const std::int64_t at = finished_ ? contentFrames_ : Position();
+    const std::int64_t at = finished_ ? ContentFrames() : Position();
     StopDevice();
     // A file that ended before the length its header gave is as long as what
     // could be played of it.
@@ -270,8 +269,8 @@ void SoundEngine::StopPlayback()
         end = endedShort_;
     }
     if (end >= 0 && end < prefixFrames_ && !take_)
-        sourceFrames_ = prefixFrames_ = contentFrames_ = end;
-    position_ = std::min(at, contentFrames_);
+        sourceFrames_ = prefixFrames_ = end;
+    position_ = std::min(at, ContentFrames());
     state_ = State::Stopped;
 }
 
@@ -281,7 +280,7 @@ void SoundEngine::Seek(std::int64_t frame)
         return;
     if (state_ == State::Recording)
         StopRecording();
-    frame = std::clamp<std::int64_t>(frame, 0, contentFrames_);
+    frame = std::clamp<std::int64_t>(frame, 0, ContentFrames());
     if (state_ != State::Playing) {
         position_ = frame;
         return;
@@ -301,7 +300,7 @@ void SoundEngine::Seek(std::int64_t frame)
         // As much as Play reads ahead: a sound server asks for its whole
         // queue at once after the flush, and what the ring lacks would go
         // out as silence.
-        const auto ready = static_cast<std::size_t>(std::min<std::int64_t>(3 * chunkFrames_, contentFrames_ - frame));
+        const auto ready = static_cast<std::size_t>(std::min<std::int64_t>(3 * chunkFrames_, ContentFrames() - frame));
         progressed_.wait_for(lock, kPrefillWait / 2, [&] { return ring_.Readable() >= ready || readEnded_; });
     }
     device_->Flush();

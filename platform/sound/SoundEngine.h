@@ -186,6 +186,9 @@ private:
     void WaitForWorkerToLetGo(const RecordingTake& take);
     void WorkerDrained();
     std::int64_t InputShortfall() const;
+    // The opened file's frames before the recording point, then the recording's
+    // (while recording, without what is being captured).
+    std::int64_t ContentFrames() const { return prefixFrames_ + recordedFrames_; }
     // Keeps or drops an unsaved take, as Close says.
     void EndTake();
     // Makes `file` the content from its start.
@@ -214,7 +217,6 @@ private:
     std::string notice_;          // said at the next Stop of a recording
     std::int64_t sourceFrames_ = 0; // known so far, while counted
     LengthCount count_;
-    std::int64_t contentFrames_ = 0; // while not recording
     std::int64_t position_ = 0;      // while stopped
     std::int64_t recordedFrames_ = 0;
     std::thread worker_;
@@ -233,7 +235,7 @@ private:
     std::vector<std::uint8_t> workBuffer_;
     bool capturing_ = false;   // which callback the device calls
     bool deviceEnds_ = false;  // the device tells when the last sound was heard
-    bool waitForRoom_ = false; // an unpaced test driver: callbacks wait instead of dropping
+    bool waitForRoom_ = false; // an unpaced test driver: callbacks wait instead of dropping; set once the device is open
     Ring ring_;
 
     // --- GUI thread and worker, guarded by mutex_
