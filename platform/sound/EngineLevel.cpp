@@ -17,17 +17,20 @@ namespace sound {
 
 namespace {
 
+// The largest magnitude among the samples, as a fraction of full scale. The
+// samples are compared as they come, without conversion, so that a capture
+// at a high rate costs little to measure.
 template <class Sample>
 double PeakOf(const void* data, std::size_t samples, double scale)
 {
     const auto* s = static_cast<const Sample*>(data);
-    double peak = 0;
+    Sample low = 0, high = 0;
     for (std::size_t i = 0; i < samples; ++i) {
-        const double v = std::fabs(static_cast<double>(s[i]));
-        if (v > peak) // NaN compares false: a non-finite sample counts as silence
-            peak = v;
+        // A NaN compares false either way: a non-finite sample counts as silence.
+        low = std::min(low, s[i]);
+        high = std::max(high, s[i]);
     }
-    return std::min(1.0, peak * scale);
+    return std::min(1.0, std::max(-static_cast<double>(low), static_cast<double>(high)) * scale);
 }
 
 } // namespace

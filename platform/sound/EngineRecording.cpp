@@ -149,11 +149,11 @@ void SoundEngine::ResumeRecording()
     const int bufferFrames = device_->BufferFrames(AudioDevice::Direction::Input, format_.rate);
     const auto ringFrames = static_cast<std::size_t>(
         std::max<double>(tuning_.captureRingSeconds * format_.rate, 4.0 * bufferFrames));
-    ring_.Reset(ringFrames, frameBytes_);
+    ring_.Reset(ringFrames, frameBytes_, true);
     chunkFrames_ = bufferFrames;
-    // The worker writes the file in batches of four buffers: it wakes a few
-    // times a second instead of once per buffer.
-    wakeFrames_ = std::min<std::int64_t>(4 * bufferFrames, static_cast<std::int64_t>(ringFrames / 2));
+    // The worker writes the file in batches of about a second: it wakes about
+    // once a second instead of once per buffer.
+    wakeFrames_ = std::min<std::int64_t>(std::max(format_.rate, 4 * bufferFrames), static_cast<std::int64_t>(ringFrames / 2));
     levelBase_ = prefixFrames_ + recordedFrames_;
     recordingName_ = take_->Target();
     waitForRoom_ = device_->IsUnpaced();

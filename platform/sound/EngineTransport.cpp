@@ -28,7 +28,9 @@ constexpr int kSilentBuffersAfterEnd = 2;
 // that needs backpressure: playback then plays silence, capture drops sound.
 constexpr auto kPlayWait = std::chrono::milliseconds(100);
 constexpr auto kCaptureWait = std::chrono::seconds(2);
-// How long Stop waits for the capture buffer that holds the moment of Stop.
+// How long Stop of a recording waits for the sound up to its moment: what
+// the device said is on its way, or else the next buffer.
+constexpr auto kCatchUpWait = std::chrono::milliseconds(30);
 constexpr auto kLastBufferWait = std::chrono::milliseconds(250);
 
 std::int64_t NowNs()
@@ -79,11 +81,16 @@ void SoundEngine::StartDevice(Mode mode)
 void SoundEngine::StopDevice()
 {
     if (capturing_) {
-        // SDL drops the buffer it is filling when the device closes: take the
-        // one that holds this moment first (at most two buffers' wait).
-        const std::int64_t before = captured_.load();
-        std::unique_lock lock(mutex_);
-        progressed_.wait_for(lock, kLastBufferWait, [&] { return captured_.load() > before || failed_ || lost_; });
+        // The sound up to this moment is kept. A device that can tell how much
+        // of it is still on its way hurries it; SDL drops the buffer it is
+        // filling when it closes, so the next one is waited for.
+        const std::int64_t owed = device_ ? device_->CatchUp() : -1;
+        while (caughtUp_.try_acquire()) {
+        }
+        stopAt_.store(owed >= 0 ? owed : captured_.load() + 1);
+        if (captured_.load() < stopAt_.load() && !failed_ && !lost_)
+            caughtUp_.try_acquire_for(owed >= 0 ? kCatchUpWait : kLastBufferWait);
+        stopAt_.store(-1);
     }
     {
         std::lock_guard lock(mutex_);
@@ -268,7 +275,10 @@ void SoundEngine::CaptureCallback(const std::uint8_t* data, std::size_t frames)
     if (firstInputNs_.load(std::memory_order_relaxed) < 0)
         firstInputNs_.store(NowNs() - static_cast<std::int64_t>(1e9 * double(frames) / format_.rate),
                             std::memory_order_relaxed);
-    captured_.fetch_add(static_cast<std::int64_t>(frames), std::memory_order_relaxed);
+    const std::int64_t captured = captured_.fetch_add(static_cast<std::int64_t>(frames)) + static_cast<std::int64_t>(frames);
+    const std::int64_t stopAt = stopAt_.load();
+    if (stopAt >= 0 && captured >= stopAt)
+        caughtUp_.release();
     if (ring_.Readable() >= static_cast<std::size_t>(wakeFrames_) || gapOpen_)
         wake_.release();
 }

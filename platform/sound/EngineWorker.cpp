@@ -198,8 +198,8 @@ bool SoundEngine::WorkerRecordStep()
         if (gapWaiting)
             limit = std::min<std::size_t>(limit, gaps_[gap % kGapSlots].at - readAt);
         n = std::min(limit, batch);
-        if (n < static_cast<std::size_t>(chunkFrames_) && !drain && !gapWaiting)
-            n = 0; // wait for a whole chunk
+        if (n < batch && !drain && !gapWaiting)
+            n = 0; // wait for a whole batch: one write, and one rewrite of the header, per batch
         ring_.Read(workBuffer_.data(), n);
         if (n > 0)
             moved_.release();

@@ -21,6 +21,9 @@ namespace sound {
 
 namespace {
 
+// How long Stop of a recording waits for the server's timing.
+constexpr pa_usec_t kCatchUpWait = 20 * PA_USEC_PER_MSEC;
+
 pa_sample_format_t PulseFormat(SampleKind kind)
 {
     switch (kind) {
@@ -45,6 +48,7 @@ public:
     void Flush() override;
     int BufferFrames(Direction direction, int rate) const override;
     std::int64_t HeardFrames() const override;
+    std::int64_t CatchUp() override;
     bool PlaysOut() const override { return true; }
 
 private:
@@ -70,7 +74,7 @@ private:
     pa_operation* drain_ = nullptr;
     pa_time_event* playedOut_ = nullptr;
     // Frames handed to the client since Open; at the last flush; written
-    // to the server since the last flush.
+    // to the server since the last flush (playback).
     std::int64_t handed_ = 0, flushedAt_ = 0, written_ = 0;
     pa_usec_t timedAt_ = 0; // when the server was last asked for its timing
     std::atomic<bool> lost_{false};
@@ -196,14 +200,13 @@ void PulseDevice::Flush()
     timedAt_ = 0; // the flush makes the timing stale: ask again at the next write
 }
 
-// 150 ms per capture fragment, 300 ms per playback request: the server's
-// messages wake the program a few times a second (each request comes with a
-// second wake-up of libpulse's own). A seek or Stop flushes the server's
-// queue, so its length is not heard as a delay; Stop of a recording waits
-// for the fragment that holds its moment.
+// Large requests and fragments: the server's messages wake the program only
+// a few times a second. A seek or Stop of playback flushes the server's
+// queue, and Stop of a recording hurries the last fragment (CatchUp), so the
+// size is never heard as a delay.
 int PulseDevice::BufferFrames(Direction direction, int rate) const
 {
-    return std::max(direction == Direction::Output ? rate * 3 / 10 : rate * 15 / 100, 64);
+    return std::max(direction == Direction::Output ? rate * 3 / 10 : rate / 4, 64);
 }
 
 std::int64_t PulseDevice::HeardFrames() const
@@ -221,6 +224,30 @@ std::int64_t PulseDevice::HeardFrames() const
         return flushedAt_;
     const auto latency = static_cast<std::int64_t>(double(usec) * rate_ / 1e6);
     return std::clamp(top - (negative ? -latency : latency), flushedAt_, top);
+}
+
+// The server's timing tells how much of what the source took in up to now
+// the stream has not handed over yet; with small fragments from here on, the
+// server sends it at once instead of at the end of a whole fragment.
+std::int64_t PulseDevice::CatchUp()
+{
+    if (!stream_ || direction_ != Direction::Input)
+        return -1;
+    Locker lock(c_->loop);
+    if (!started_ || !c_->Finish(Pa().pa_stream_update_timing_info(stream_, nullptr, nullptr), kCatchUpWait))
+        return -1;
+    pa_usec_t usec = 0;
+    int negative = 0;
+    if (Pa().pa_stream_get_latency(stream_, &usec, &negative) < 0)
+        return -1;
+    const auto owed = negative ? 0 : static_cast<std::int64_t>(double(usec) * rate_ / 1e6);
+    if (owed > 0) {
+        pa_buffer_attr attr{};
+        attr.maxlength = attr.tlength = attr.prebuf = attr.minreq = static_cast<std::uint32_t>(-1);
+        attr.fragsize = static_cast<std::uint32_t>(frameBytes_ * static_cast<std::size_t>(std::max(rate_ / 200, 1)));
+        Release(Pa().pa_stream_set_buffer_attr(stream_, &attr, nullptr, nullptr));
+    }
+    return handed_ + owed;
 }
 
 // The loop's thread: the server asks for `bytes` more.
@@ -259,6 +286,8 @@ void PulseDevice::Read()
     const void* data = nullptr;
     std::size_t n = 0;
     while (stream_ && Pa().pa_stream_peek(stream_, &data, &n) == 0 && n > 0) {
+        if (started_)
+            handed_ += static_cast<std::int64_t>(n / frameBytes_);
         if (started_ && data) {
             client_->AudioCallback(static_cast<std::uint8_t*>(const_cast<void*>(data)),
                                    static_cast<int>(n - n % frameBytes_));

@@ -52,8 +52,9 @@ struct EngineTuning {
     // without any sound being lost.
     double captureRingSeconds = 30;
     // While recording, the take is flushed to the disk this often, so that a
-    // power cut loses little more than this.
-    std::chrono::milliseconds syncEvery{2000};
+    // power cut loses little more than this. Each flush puts the worker to
+    // sleep several times over, so not more often than a few seconds.
+    std::chrono::milliseconds syncEvery{5000};
     // Open waits this long for the length of a file whose header cannot tell
     // it to be counted; a longer count goes on in the background.
     std::chrono::milliseconds countWait{100};
@@ -275,6 +276,10 @@ private:
     // the ring was full, handed from the audio thread to the worker.
     std::atomic<std::int64_t> captured_{0};
     std::atomic<std::int64_t> firstInputNs_{-1}; // when the first captured frame came in
+    // Stop of a recording: the captured count it waits for, and the signal
+    // that it was reached.
+    std::atomic<std::int64_t> stopAt_{-1};
+    std::counting_semaphore<> caughtUp_{0};
     std::int64_t levelBase_ = 0;       // content frame of the first captured frame, set before the device starts
     std::int64_t wakeFrames_ = 0;      // the worker is woken when the ring holds (records) or lacks (plays) this much
     int heardDecibels_ = -61;          // audio thread only

@@ -82,6 +82,7 @@ private slots:
             ClickTransport(kRecord);
             QTest::qWait(150);
             ClickTransport(kStop);
+            QTest::qWait(300); // the take's last batch is written out before the disk fills
         }
         const std::string before = ReadBytes(target);
         rlimit unlimited{}; // a limit on the size of files written stands for a full disk
