@@ -21,8 +21,9 @@ using Clock = std::chrono::steady_clock;
 // device; a seek half as long.
 constexpr auto kPrefillWait = std::chrono::milliseconds(500);
 // How long Stop of a recording waits for the sound up to its moment: what
-// the device said is on its way, or else the next buffer.
-constexpr auto kCatchUpWait = std::chrono::milliseconds(30);
+// the device said is on its way (asking it included), or else the next
+// buffer.
+constexpr auto kCatchUpWait = std::chrono::milliseconds(40);
 constexpr auto kLastBufferWait = std::chrono::milliseconds(250);
 
 std::int64_t NowNs()
@@ -246,12 +247,13 @@ void Transport::StopDevice()
         // The sound up to this moment is kept. A device that can tell how much
         // of it is still on its way hurries it; SDL drops the buffer it is
         // filling when it closes, so the next one is waited for.
+        const auto asked = Clock::now();
         const std::int64_t owed = device_ ? device_->CatchUp() : -1;
         while (caughtUp_.try_acquire()) {
         }
         stopAt_.store(owed >= 0 ? owed : captured_.load() + 1);
         if (captured_.load() < stopAt_.load() && !failed_ && !lost_)
-            caughtUp_.try_acquire_for(owed >= 0 ? kCatchUpWait : kLastBufferWait);
+            caughtUp_.try_acquire_until(asked + (owed >= 0 ? kCatchUpWait : kLastBufferWait));
         stopAt_.store(-1);
     }
     {

@@ -22,7 +22,7 @@ namespace sound {
 namespace {
 
 // How long Stop of a recording waits for the server's timing.
-constexpr pa_usec_t kCatchUpWait = 20 * PA_USEC_PER_MSEC;
+constexpr pa_usec_t kCatchUpWait = 15 * PA_USEC_PER_MSEC;
 
 pa_sample_format_t PulseFormat(SampleKind kind)
 {
