@@ -11,11 +11,14 @@
 //   label lead    how far the engine's position (what the label shows) is
 //                 ahead of each later click being heard (negative: behind),
 //                 least, median and most;
-// then the worst of each over all plays against its target.
+// then the worst of each over all plays against its target, and how long
+// Seek(), Stop() of playing and Stop() of a recording took (a second into
+// each; the recording from the default source).
 // Usage: [PLAYS=N] pulse_timing WAY... where WAY is "default" (the engine's own choice:
 // libpulse when a server answers) or "sdl" (SDL's pulseaudio driver); plays
 // alternate between the ways given.
-// Needs PULSE_SERVER and a sink named "speaker" (pulse_timing.sh starts both).
+// Needs PULSE_SERVER, a sink named "speaker" and a default source
+// (pulse_timing.sh starts them).
 #include <pulse/error.h>
 #include <pulse/simple.h>
 #include <sndfile.h>
@@ -25,6 +28,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -116,6 +120,7 @@ struct Play {
     double first = 0;    // ms from calling Play() to the first click heard
     double playCall = 0; // ms that Play() took
     double seek = 0;     // ms from Seek() returning to the new place heard
+    double seekCall = 0; // ms that Seek() took
     std::vector<double> leads;
 };
 
@@ -171,6 +176,7 @@ int main(int argc, char** argv)
                 seekCalled = Clock::now();
                 engine.Seek(kSeekTo);
                 seekReturned = Clock::now();
+                play.seekCall = Ms(seekReturned - seekCalled);
             }
             engine.Poll();
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
@@ -209,6 +215,28 @@ int main(int argc, char** argv)
     for (int round = 0; round < rounds; ++round)
         for (std::size_t w = 0; w < ways.size(); ++w)
             plays[w].push_back(playOnce(ways[w] == "sdl"));
+    // Stop() a second into playing, and into a recording, the engine's own way.
+    unsetenv("SDL_AUDIODRIVER");
+    const std::filesystem::path takes = file + ".takes";
+    std::vector<double> stopPlay, stopRecord;
+    for (int round = 0; round < rounds; ++round) {
+        std::filesystem::create_directories(takes);
+        sound::SoundEngine engine;
+        engine.Open(file);
+        engine.Play();
+        std::this_thread::sleep_for(std::chrono::milliseconds(1000 + 37 * round));
+        auto start = Clock::now();
+        engine.Stop();
+        stopPlay.push_back(Ms(Clock::now() - start));
+        engine.StartRecording(0, takes / "take.wav");
+        std::this_thread::sleep_for(std::chrono::milliseconds(1000 + 37 * round));
+        start = Clock::now();
+        engine.Stop();
+        stopRecord.push_back(Ms(Clock::now() - start));
+        engine.Close();
+        engine.Settle(std::chrono::seconds(2));
+        std::filesystem::remove_all(takes);
+    }
 
     std::printf("Through a private PulseAudio daemon, 44.1 kHz mono, an 8 s file with a click every second;\n"
                 "%d plays each, alternating. first sound: calling Play() to the first click heard (the monitor's\n"
@@ -244,5 +272,16 @@ int main(int argc, char** argv)
                     met(worstSeek <= kSeekLimit), least, most, lead, kLeadLimit, met(lead <= kLeadLimit),
                     failed ? "; some plays heard nothing or no seek" : "");
     }
+    const auto worst = [](const std::vector<double>& v) { return v.empty() ? 0 : *std::max_element(v.begin(), v.end()); };
+    std::vector<double> seekCalls;
+    for (std::size_t w = 0; w < ways.size(); ++w)
+        for (const Play& play : plays[w])
+            if (ways[w] != "sdl")
+                seekCalls.push_back(play.seekCall);
+    const double slowest = std::max({worst(seekCalls), worst(stopPlay), worst(stopRecord)});
+    std::printf("\nthe engine's default: Seek() at most %.1f ms; Stop() a second into playing: median %.1f ms, at most\n"
+                "%.1f ms; into a recording: median %.1f ms, at most %.1f ms (each <= 50: %s)\n",
+                worst(seekCalls), Median(stopPlay), worst(stopPlay), Median(stopRecord), worst(stopRecord),
+                slowest <= 50 ? "met" : "NOT met");
     std::remove(file.c_str());
 }

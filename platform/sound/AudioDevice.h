@@ -62,6 +62,10 @@ public:
     // Of the frames handed to the client's playback callbacks since Open,
     // how many have been heard; -1 when the device cannot tell.
     virtual std::int64_t HeardFrames() const { return -1; }
+    // Capture, at Stop: has what the device took in up to now handed over
+    // soon, and returns how many frames the client will then have been
+    // handed since Start; -1 when the device cannot tell.
+    virtual std::int64_t CatchUp() { return -1; }
     // Whether the device calls PlayedOut() itself at the end.
     virtual bool PlaysOut() const { return false; }
     // True for SDL's test drivers (dummy, and disk when told to be quicker

@@ -11,34 +11,37 @@
 #include <cmath>
 #include <cstdlib>
 
-#include "SoundEngine.h"
+#include "EngineTransport.h"
 
 namespace sound {
 
 namespace {
 
+// The largest magnitude among the samples, as a fraction of full scale. The
+// samples are compared as they come, without conversion, so that a capture
+// at a high rate costs little to measure.
 template <class Sample>
 double PeakOf(const void* data, std::size_t samples, double scale)
 {
     const auto* s = static_cast<const Sample*>(data);
-    double peak = 0;
+    Sample low = 0, high = 0;
     for (std::size_t i = 0; i < samples; ++i) {
-        const double v = std::fabs(static_cast<double>(s[i]));
-        if (v > peak) // NaN compares false: a non-finite sample counts as silence
-            peak = v;
+        // A NaN compares false either way: a non-finite sample counts as silence.
+        low = std::min(low, s[i]);
+        high = std::max(high, s[i]);
     }
-    return std::min(1.0, peak * scale);
+    return std::min(1.0, std::max(-static_cast<double>(low), static_cast<double>(high)) * scale);
 }
 
 } // namespace
 
-double SoundEngine::NoteLevel(std::int64_t frame, const void* data, std::int64_t frames)
+double Transport::NoteLevel(std::int64_t frame, const void* data, std::int64_t frames)
 {
     if (frames <= 0)
         return 0;
-    const std::size_t samples = static_cast<std::size_t>(frames) * static_cast<std::size_t>(format_.channels);
+    const std::size_t samples = static_cast<std::size_t>(frames) * static_cast<std::size_t>(content_.format.channels);
     double peak = 0;
-    switch (kind_) {
+    switch (content_.kind) {
     case SampleKind::S16: peak = PeakOf<std::int16_t>(data, samples, 1.0 / 32768); break;
     case SampleKind::S32: peak = PeakOf<std::int32_t>(data, samples, 1.0 / 2147483648.0); break;
     case SampleKind::F32: peak = PeakOf<float>(data, samples, 1.0); break;
@@ -51,19 +54,19 @@ double SoundEngine::NoteLevel(std::int64_t frame, const void* data, std::int64_t
     return peak;
 }
 
-int SoundEngine::Decibels(double peak)
+int Transport::Decibels(double peak)
 {
     return peak > 0 ? std::clamp(static_cast<int>(std::lround(20 * std::log10(peak))), -61, 0) : -61;
 }
 
-void SoundEngine::NoteCapturedLevel(const void* data, std::size_t frames)
+void Transport::NoteCapturedLevel(const void* data, std::size_t frames)
 {
     // While recording, the newest buffer is the one being heard.
     const std::int64_t frame = levelBase_ + captured_.load(std::memory_order_relaxed);
     NoteHeardLevel(NoteLevel(frame, data, static_cast<std::int64_t>(frames)));
 }
 
-void SoundEngine::NoteHeardLevel(double peak)
+void Transport::NoteHeardLevel(double peak)
 {
     const int decibels = Decibels(peak);
     if (decibels == heardDecibels_)
@@ -73,7 +76,7 @@ void SoundEngine::NoteHeardLevel(double peak)
     wake_.release();
 }
 
-void SoundEngine::TellHeardLevel()
+void Transport::TellHeardLevel()
 {
     if (!levelArrived_.exchange(false, std::memory_order_acquire))
         return;
@@ -82,16 +85,7 @@ void SoundEngine::TellHeardLevel()
     NotifyLocked();
 }
 
-double SoundEngine::PeakLevel() const
-{
-    if (state_ != State::Playing && state_ != State::Recording)
-        return 0;
-    // While recording the newest chunk is the one nearest the position; while
-    // playing, the chunk that holds the frame being heard.
-    return LevelAt(Position());
-}
-
-double SoundEngine::LevelAt(std::int64_t position) const
+double Transport::LevelAt(std::int64_t position) const
 {
     const std::uint32_t written = levelsWritten_.load(std::memory_order_acquire);
     const std::uint32_t count = std::min<std::uint32_t>(written, kLevelSlots);

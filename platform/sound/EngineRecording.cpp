@@ -39,16 +39,16 @@ void SoundEngine::EndTake()
             char length[32];
             std::snprintf(length, sizeof length, "%.1f s", double(recordedFrames_) / format_.rate);
             finisher_.Post([this, take, length = std::string(length)] {
-                WaitForWorkerToLetGo(*take);
+                transport_.WaitToLetGo(*take);
                 const std::filesystem::path name = take->KeptName();
                 const std::string why = take->KeepAs(name);
-                Tell(why.empty() ? "The recording that was not saved has been kept as " + Quoted(name) + " (" + length + ")."
+                transport_.Tell(why.empty() ? "The recording that was not saved has been kept as " + Quoted(name) + " (" + length + ")."
                                  : "The recording that was not saved could not be kept as " + Quoted(name) + ": " + why +
                                        ". It stays hidden beside it, and the next start of the program recovers it.");
             });
         } else {
             finisher_.Post([this, take] {
-                WaitForWorkerToLetGo(*take);
+                transport_.WaitToLetGo(*take);
                 take->Discard();
             });
         }
@@ -56,7 +56,6 @@ void SoundEngine::EndTake()
     }
     recordedFrames_ = 0;
     prefixFrames_ = sourceFrames_;
-    contentFrames_ = sourceFrames_;
 }
 
 void SoundEngine::AwaitServer()
@@ -69,8 +68,7 @@ void SoundEngine::AwaitServer()
         while (awaitServer_ && std::chrono::steady_clock::now() < until) {
             if (SoundServerAnswers()) {
                 serverBack_ = true;
-                std::lock_guard lock(mutex_);
-                NotifyLocked();
+                transport_.Nudge();
                 return;
             }
             std::this_thread::sleep_for(std::chrono::milliseconds(250));
@@ -95,14 +93,12 @@ void SoundEngine::ResumeAfterServer()
     // The silence goes into the take ahead of what is recorded next.
     resumeGap_ = gap;
     recordedFrames_ += gap;
-    contentFrames_ = prefixFrames_ + recordedFrames_;
     try {
         ResumeRecording();
     } catch (const Exception& e) {
         recordedFrames_ -= gap;
-        contentFrames_ = prefixFrames_ + recordedFrames_;
         resumeGap_ = 0;
-        Tell(e.Message.str());
+        transport_.Tell(e.Message.str());
     }
 }
 
@@ -111,27 +107,24 @@ void SoundEngine::StartRecording(std::int64_t from, const std::filesystem::path&
     if (state_ == State::Closed)
         throw Exception("Nothing is open to record into.");
     Stop();
-    if (take_ && from >= contentFrames_)
+    if (take_ && from >= ContentFrames())
         return ResumeRecording();
 
     CheckDeviceFormat("record into");
-    WaitForWorker();
-    NewDevice();
-    const int bufferFrames = device_->BufferFrames(AudioDevice::Direction::Input, format_.rate);
-    device_->Open(AudioDevice::Direction::Input, format_.rate, format_.channels, kind_, bufferFrames, this);
+    transport_.WaitForWorker();
+    transport_.OpenInput(format_, kind_);
     // The new take's file is made before the old take goes, so a failure
     // here leaves the content as it was.
     std::shared_ptr<RecordingTake> take;
     try {
         take = RecordingTake::Create(besideFile, {format_.rate, format_.channels, RecordingFormatFor(format_.sfFormat)});
     } catch (const Exception&) {
-        device_->Close();
+        transport_.Device()->Close();
         throw;
     }
     EndTake();
     take_ = std::move(take);
     prefixFrames_ = std::clamp<std::int64_t>(from, 0, sourceFrames_);
-    contentFrames_ = prefixFrames_;
     recordedFrames_ = 0;
     ResumeRecording();
 }
@@ -139,72 +132,35 @@ void SoundEngine::StartRecording(std::int64_t from, const std::filesystem::path&
 // Starts the device and the worker on the take, appending to it.
 void SoundEngine::ResumeRecording()
 {
-    WaitForWorker();
+    transport_.WaitForWorker();
     // The take's last flush, from the finisher, is done before it grows again.
     if (recordedFrames_ > 0 && !finisher_.WaitIdle(std::chrono::seconds(1)))
         throw Exception("Cannot record: the last recording is still being written to " + Quoted(take_->Target()) +
                         ". Try again in a moment.");
-    if (!device_->IsOpen()) {
-        NewDevice();
-        device_->Open(AudioDevice::Direction::Input, format_.rate, format_.channels, kind_,
-                      device_->BufferFrames(AudioDevice::Direction::Input, format_.rate), this);
-    }
+    if (!transport_.Device() || !transport_.Device()->IsOpen())
+        transport_.OpenInput(format_, kind_);
     recordingReader_.Close();
-    const int bufferFrames = device_->BufferFrames(AudioDevice::Direction::Input, format_.rate);
-    const auto ringFrames = static_cast<std::size_t>(
-        std::max<double>(tuning_.captureRingSeconds * format_.rate, 4.0 * bufferFrames));
-    ring_.Reset(ringFrames, frameBytes_);
-    chunkFrames_ = bufferFrames;
-    // The worker writes the file in batches of four buffers: it wakes a few
-    // times a second instead of once per buffer.
-    wakeFrames_ = std::min<std::int64_t>(4 * bufferFrames, static_cast<std::int64_t>(ringFrames / 2));
-    levelBase_ = prefixFrames_ + recordedFrames_;
-    recordingName_ = take_->Target();
-    captured_ = 0;
-    gapsWritten_ = gapsRead_ = 0;
-    gapOpen_ = false;
-    if (resumeGap_ > 0) {
-        gaps_[0] = {0, std::exchange(resumeGap_, 0), true};
-        gapsWritten_ = 1;
-    }
-    {
-        std::lock_guard lock(mutex_);
-        recording_ = take_;
-        takeStart_ = recordedFrames_;
-        syncedAt_ = std::chrono::steady_clock::now();
-        if (recordedFrames_ == 0)
-            lostFrames_ = 0, firstLostAt_ = -1;
-    }
-    StartDevice(Mode::Record);
+    transport_.Record(take_, format_, kind_, recordedFrames_, std::exchange(resumeGap_, 0), ContentFrames());
     state_ = State::Recording;
-    device_->Start();
 }
 
 void SoundEngine::StopRecording()
 {
     // A device that stopped working has its own message.
-    const std::int64_t missing = lost_ ? 0 : InputShortfall();
-    StopDevice(); // the worker goes on to write out what the ring holds
-    std::int64_t captured = captured_.exchange(0);
-    if (failed_) { // writing failed: the take is what reached the file
-        std::unique_lock lock(mutex_);
-        progressed_.wait_for(lock, std::chrono::seconds(1), [&] { return !recording_; });
-        captured = std::min(captured, takeWritten_);
-    }
-    recordedFrames_ += captured;
-    contentFrames_ = prefixFrames_ + recordedFrames_;
-    position_ = contentFrames_;
+    const std::int64_t missing = transport_.Lost() ? 0 : transport_.InputShortfall();
+    recordedFrames_ += transport_.StopRecording(); // the worker goes on to write out what the ring holds
+    position_ = ContentFrames();
     state_ = State::Stopped;
     if (!notice_.empty())
-        Tell(std::exchange(notice_, std::string()));
+        transport_.Tell(std::exchange(notice_, std::string()));
     if (missing > 0) {
         char text[160];
         std::snprintf(text, sizeof text, "%.1f s of sound never arrived,", double(missing) / format_.rate);
-        Tell("The sound input fell behind while recording " + Quoted(take_->Target()) + ": " + text +
+        transport_.Tell("The sound input fell behind while recording " + Quoted(take_->Target()) + ": " + text +
              " so the recording is that much shorter than the time it ran.");
     }
     finisher_.Post([this, take = take_] {
-        WaitForWorkerToLetGo(*take);
+        transport_.WaitToLetGo(*take);
         take->Sync();
     });
 }
@@ -246,19 +202,19 @@ void SoundEngine::SaveByRename(const std::filesystem::path& path)
 {
     saved_ = std::move(take_);
     finisher_.Post([this, take = saved_, path] {
-        WaitForWorkerToLetGo(*take);
+        transport_.WaitToLetGo(*take);
         const std::string why = take->MoveTo(path);
         if (!why.empty())
-            Tell("Cannot save " + Quoted(path) + ": " + why + ". The recording stays hidden beside it as " +
+            transport_.Tell("Cannot save " + Quoted(path) + ": " + why + ". The recording stays hidden beside it as " +
                  Quoted(take->Path()) + ", and the next start of the program recovers it.");
     });
     recordingReader_.Close();
     source_.Close();
     sourcePath_ = path;
     format_ = saved_->format();
-    sourceFrames_ = prefixFrames_ = contentFrames_ = recordedFrames_;
+    sourceFrames_ = prefixFrames_ = recordedFrames_;
     recordedFrames_ = 0;
-    position_ = std::min(position_, contentFrames_);
+    position_ = std::min(position_, ContentFrames());
     if (finisher_.WaitIdle(std::chrono::milliseconds(250))) {
         try {
             OpenFiles();
@@ -281,12 +237,12 @@ void SoundEngine::OpenFiles()
         sourceReadAt_ = 0;
     }
     if (take_ && recordedFrames_ > 0 && !recordingReader_) {
-        WaitForWorker();
+        transport_.WaitForWorker();
         recordingReader_ = take_->OpenReader();
         recordingReadAt_ = 0;
         // What the disk has is what there is, should writing it have failed.
         if (recordingReader_.Frames() < recordedFrames_)
-            recordedFrames_ = recordingReader_.Frames(), contentFrames_ = prefixFrames_ + recordedFrames_;
+            recordedFrames_ = recordingReader_.Frames();
     }
 }
 
@@ -307,13 +263,13 @@ void SoundEngine::SaveByWriting(const std::filesystem::path& path)
     fs::SyncDirectory(path.parent_path());
     // From now on the content is the saved file; the take has done its work.
     finisher_.Post([this, take = std::move(take_)] {
-        WaitForWorkerToLetGo(*take);
+        transport_.WaitToLetGo(*take);
         take->Discard();
     });
     finisher_.WaitIdle(std::chrono::milliseconds(500));
     const std::int64_t keep = position_;
     Open(path);
-    position_ = std::min(keep, contentFrames_);
+    position_ = std::min(keep, ContentFrames());
 }
 
 } // namespace sound

@@ -1,19 +1,15 @@
-// The engine's transport: the device's callbacks and the handover to the
-// worker (EngineWorker.cpp). The device's thread and the worker exchange
-// sound through a lock-free ring: for playback the worker reads the files
-// into it and the audio callback takes from it; for recording the callback
-// puts into it and the worker writes it to the file. The callback never
-// waits on the disk, takes no lock and allocates nothing. When a recording
-// outruns the ring (a disk stalled longer than the ring holds), the sound
-// that did not fit is counted and written as silence of the same length, so
-// what follows stays in time.
+// The transport's side on the GUI thread: starting and stopping the device
+// and the worker, the handover of what is played or recorded, seeking, and
+// what the worker has to tell. The callbacks are in EngineCallbacks.cpp, the
+// worker in EngineWorker.cpp.
+#include "EngineTransport.h"
+
 #include <algorithm>
 #include <chrono>
-#include <cstring>
+#include <utility>
 
 #include "AtomicSave.h"
 #include "Exception.h"
-#include "SoundEngine.h"
 
 namespace sound {
 
@@ -21,14 +17,13 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// After the end of the content, how many silent device buffers are delivered
-// before playback counts as finished, so that the last sound is heard.
-constexpr int kSilentBuffersAfterEnd = 2;
-// How long a callback waits for the worker, only with an unpaced test driver
-// that needs backpressure: playback then plays silence, capture drops sound.
-constexpr auto kPlayWait = std::chrono::milliseconds(100);
-constexpr auto kCaptureWait = std::chrono::seconds(2);
-// How long Stop waits for the capture buffer that holds the moment of Stop.
+// Play waits at most this long for the first samples before it starts the
+// device; a seek half as long.
+constexpr auto kPrefillWait = std::chrono::milliseconds(500);
+// How long Stop of a recording waits for the sound up to its moment: what
+// the device said is on its way (asking it included), or else the next
+// buffer.
+constexpr auto kCatchUpWait = std::chrono::milliseconds(40);
 constexpr auto kLastBufferWait = std::chrono::milliseconds(250);
 
 std::int64_t NowNs()
@@ -38,19 +33,188 @@ std::int64_t NowNs()
 
 } // namespace
 
+Transport::~Transport()
+{
+    std::unique_lock lock(mutex_);
+    progressed_.wait(lock, [&] { return !recording_; });
+    mode_ = Mode::Quit;
+    lock.unlock();
+    wake_.release();
+    if (worker_.joinable())
+        worker_.join();
+}
+
+// ---------------------------------------------------------------- any thread
+
+void Transport::SetNotifier(std::function<void()> notify)
+{
+    std::lock_guard lock(mutex_);
+    notify_ = std::move(notify);
+}
+
+void Transport::Tell(const std::string& message)
+{
+    std::lock_guard lock(mutex_);
+    if (error_.empty())
+        error_ = message;
+    NotifyLocked();
+}
+
+void Transport::Nudge()
+{
+    std::lock_guard lock(mutex_);
+    nudged_ = true;
+    NotifyLocked();
+}
+
+void Transport::NotifyLocked()
+{
+    if (!notified_ && notify_) {
+        notified_ = true;
+        notify_();
+    }
+}
+
 // ---------------------------------------------------------------- GUI thread
 
-void SoundEngine::EnsureWorker()
+// The worker is idle meanwhile.
+AudioDevice& Transport::NewDevice()
 {
-    if (!worker_.joinable())
-        worker_ = std::thread(&SoundEngine::WorkerMain, this);
+    auto device = AudioDevice::Create();
+    std::lock_guard lock(mutex_);
+    device_.swap(device);
+    return *device_;
+}
+
+void Transport::OpenInput(const Format& format, SampleKind kind)
+{
+    AudioDevice& device = NewDevice();
+    device.Open(AudioDevice::Direction::Input, format.rate, format.channels, kind,
+                device.BufferFrames(AudioDevice::Direction::Input, format.rate), this);
+}
+
+void Transport::Play(const PlayContent& content, std::int64_t from, std::int64_t end, bool endGrows)
+{
+    content_ = content;
+    frameBytes_ = static_cast<std::size_t>(BytesPerSample(content.kind)) * static_cast<std::size_t>(content.format.channels);
+    sourceReadAt_ = content.sourceAt;
+    recordingReadAt_ = content.recordingAt;
+    const int rate = content.format.rate;
+    AudioDevice& device = NewDevice();
+    const int bufferFrames =
+        tuning_.playBufferFrames > 0 ? tuning_.playBufferFrames : device.BufferFrames(AudioDevice::Direction::Output, rate);
+    // A second of sound ahead, refilled in batches of four buffers: the worker
+    // wakes a few times a second, and the ring never holds less than a second.
+    ring_.Reset(static_cast<std::size_t>(std::max(rate, 4 * bufferFrames) + 4 * bufferFrames), frameBytes_);
+    chunkFrames_ = bufferFrames;
+    wakeFrames_ = 4 * bufferFrames;
+    {
+        std::lock_guard lock(mutex_);
+        ++generation_;
+        readCursor_ = from;
+        prefix_ = content.prefix;
+        playEnd_ = end;
+        endGrows_ = endGrows;
+    }
+    playedTo_ = from;
+    StartDevice(Mode::Play);
+    {
+        // The sound is read before the device opens: an open device that
+        // waits, paused, sends silence ahead of the sound (a whole buffer of
+        // it to a sound server), which would be heard as a late start. A
+        // sound server asks for its whole queue, two and a half buffers, at
+        // once.
+        std::unique_lock lock(mutex_);
+        const auto prefill = static_cast<std::size_t>(std::min<std::int64_t>(3 * bufferFrames, end - from));
+        progressed_.wait_for(lock, kPrefillWait, [&] { return ring_.Readable() >= prefill || readEnded_; });
+    }
+    try {
+        device.Open(AudioDevice::Direction::Output, rate, content.format.channels, content.kind, bufferFrames, this);
+    } catch (...) {
+        StopDevice();
+        throw;
+    }
+    waitForRoom_ = device.IsUnpaced();
+    deviceEnds_ = device.PlaysOut();
+    // A test driver quicker than real time has no pace to measure a lead by.
+    heard_.Reset(from, rate, !waitForRoom_);
+    device.Start();
+}
+
+void Transport::SetEnd(std::int64_t prefix, std::int64_t end, bool endGrows)
+{
+    std::lock_guard lock(mutex_);
+    prefix_ = prefix;
+    playEnd_ = end;
+    endGrows_ = endGrows;
+    wake_.release();
+}
+
+// Drops what is queued and goes on from `frame`, with the callback held off
+// until the first sound from there is ready, so that no silence slips in.
+void Transport::Seek(std::int64_t frame, std::int64_t end)
+{
+    device_->Lock();
+    {
+        std::unique_lock lock(mutex_);
+        ++generation_;
+        ring_.Clear();
+        readCursor_ = frame;
+        readEnded_ = false;
+        finished_ = false;
+        silentAfterEnd_ = 0;
+        wake_.release();
+        // As much as Play reads ahead: a sound server asks for its whole
+        // queue at once after the flush, and what the ring lacks would go
+        // out as silence.
+        const auto ready = static_cast<std::size_t>(std::min<std::int64_t>(3 * chunkFrames_, end - frame));
+        progressed_.wait_for(lock, kPrefillWait / 2, [&] { return ring_.Readable() >= ready || readEnded_; });
+    }
+    device_->Flush();
+    playedTo_ = frame;
+    heard_.Seek(frame);
+    device_->Unlock();
+}
+
+void Transport::Record(std::shared_ptr<RecordingTake> take, const Format& format, SampleKind kind, std::int64_t takeStart,
+                       std::int64_t silence, std::int64_t levelBase)
+{
+    content_ = {nullptr, nullptr, -1, -1, 0, {}, take->Target(), format, kind};
+    frameBytes_ = static_cast<std::size_t>(BytesPerSample(kind)) * static_cast<std::size_t>(format.channels);
+    const int bufferFrames = device_->BufferFrames(AudioDevice::Direction::Input, format.rate);
+    const auto ringFrames = static_cast<std::size_t>(
+        std::max<double>(tuning_.captureRingSeconds * format.rate, 4.0 * bufferFrames));
+    ring_.Reset(ringFrames, frameBytes_, true);
+    chunkFrames_ = bufferFrames;
+    // The worker writes the file in batches of about a second: it wakes about
+    // once a second instead of once per buffer.
+    wakeFrames_ = std::min<std::int64_t>(std::max(format.rate, 4 * bufferFrames), static_cast<std::int64_t>(ringFrames / 2));
+    levelBase_ = levelBase;
+    waitForRoom_ = device_->IsUnpaced();
+    captured_ = 0;
+    gapsWritten_ = gapsRead_ = 0;
+    gapOpen_ = false;
+    if (silence > 0) {
+        gaps_[0] = {0, silence, true};
+        gapsWritten_ = 1;
+    }
+    {
+        std::lock_guard lock(mutex_);
+        recording_ = std::move(take);
+        takeStart_ = takeStart;
+        syncedAt_ = Clock::now();
+        if (takeStart == 0)
+            lostFrames_ = 0, firstLostAt_ = -1;
+    }
+    StartDevice(Mode::Record);
+    device_->Start();
 }
 
 // The ring is ready; for recording, the device is open and paused.
-void SoundEngine::StartDevice(Mode mode)
+void Transport::StartDevice(Mode mode)
 {
-    EnsureWorker();
-    waitForRoom_ = device_ && device_->IsUnpaced();
+    if (!worker_.joinable())
+        worker_ = std::thread(&Transport::WorkerMain, this);
     capturing_ = mode == Mode::Record;
     // A recording is written in batches of up to wakeFrames_: one write, and
     // one rewrite of the header, per batch rather than per buffer.
@@ -77,14 +241,20 @@ void SoundEngine::StartDevice(Mode mode)
     wake_.release();
 }
 
-void SoundEngine::StopDevice()
+void Transport::StopDevice()
 {
     if (capturing_) {
-        // SDL drops the buffer it is filling when the device closes: take the
-        // one that holds this moment first (at most two buffers' wait).
-        const std::int64_t before = captured_.load();
-        std::unique_lock lock(mutex_);
-        progressed_.wait_for(lock, kLastBufferWait, [&] { return captured_.load() > before || failed_ || lost_; });
+        // The sound up to this moment is kept. A device that can tell how much
+        // of it is still on its way hurries it; SDL drops the buffer it is
+        // filling when it closes, so the next one is waited for.
+        const auto asked = Clock::now();
+        const std::int64_t owed = device_ ? device_->CatchUp() : -1;
+        while (caughtUp_.try_acquire()) {
+        }
+        stopAt_.store(owed >= 0 ? owed : captured_.load() + 1);
+        if (captured_.load() < stopAt_.load() && !failed_ && !lost_)
+            caughtUp_.try_acquire_until(asked + (owed >= 0 ? kCatchUpWait : kLastBufferWait));
+        stopAt_.store(-1);
     }
     {
         std::lock_guard lock(mutex_);
@@ -106,7 +276,24 @@ void SoundEngine::StopDevice()
     progressed_.wait(lock, [&] { return !workerBusy_; });
 }
 
-void SoundEngine::WaitForWorker()
+void Transport::StopPlaying()
+{
+    StopDevice();
+}
+
+std::int64_t Transport::StopRecording()
+{
+    StopDevice(); // the worker goes on to write out what the ring holds
+    std::int64_t captured = captured_.exchange(0);
+    if (failed_) { // writing failed: the take is what reached the file
+        std::unique_lock lock(mutex_);
+        progressed_.wait_for(lock, std::chrono::seconds(1), [&] { return !recording_; });
+        captured = std::min(captured, takeWritten_);
+    }
+    return captured;
+}
+
+void Transport::WaitForWorker()
 {
     std::unique_lock lock(mutex_);
     if (!progressed_.wait_for(lock, std::chrono::seconds(1), [&] { return mode_ == Mode::Idle; }))
@@ -114,35 +301,40 @@ void SoundEngine::WaitForWorker()
                         (recording_ ? Quoted(recording_->Target()) : std::string("the disk")) + ". Try again in a moment.");
 }
 
-bool SoundEngine::Settle(std::chrono::milliseconds timeout)
+bool Transport::WaitDrained(Clock::time_point until)
 {
-    const auto until = Clock::now() + timeout;
-    {
-        std::unique_lock lock(mutex_);
-        if (!progressed_.wait_until(lock, until, [&] { return mode_ == Mode::Idle || !recording_; }))
-            return false;
-    }
-    return finisher_.WaitIdle(std::chrono::duration_cast<std::chrono::milliseconds>(until - Clock::now()));
+    std::unique_lock lock(mutex_);
+    return progressed_.wait_until(lock, until, [&] { return mode_ == Mode::Idle || !recording_; });
 }
 
-void SoundEngine::WaitForWorkerToLetGo(const RecordingTake& take)
+void Transport::WaitToLetGo(const RecordingTake& take)
 {
     std::unique_lock lock(mutex_);
     progressed_.wait(lock, [&] { return recording_.get() != &take; });
 }
 
-std::int64_t SoundEngine::Position() const
+std::string Transport::TakeMessage()
 {
-    switch (state_) {
-    case State::Closed: return 0;
-    case State::Recording: return Length();
-    case State::Stopped: return position_;
-    case State::Playing: break;
-    }
-    return std::min(HeardPosition(), contentFrames_);
+    std::lock_guard lock(mutex_);
+    notified_ = false;
+    levelMoved_ = false;
+    nudged_ = false;
+    return std::exchange(error_, std::string());
 }
 
-std::int64_t SoundEngine::HeardPosition() const
+bool Transport::Pending() const
+{
+    std::lock_guard lock(mutex_);
+    return !error_.empty() || finished_ || failed_ || lost_ || levelMoved_ || nudged_;
+}
+
+std::int64_t Transport::EndedShort() const
+{
+    std::lock_guard lock(mutex_);
+    return endedShort_;
+}
+
+std::int64_t Transport::HeardPosition() const
 {
     const std::int64_t heard = device_->HeardFrames();
     return heard >= 0 ? heard_.At(heard) : heard_.Position();
@@ -153,125 +345,14 @@ std::int64_t SoundEngine::HeardPosition() const
 // server then drops what was never taken. Beyond a second and a hundredth of
 // the time (sound cards' clocks are not exact), it is reported; 0 before
 // any sound came in and for test drivers that are not real time.
-std::int64_t SoundEngine::InputShortfall() const
+std::int64_t Transport::InputShortfall() const
 {
     const std::int64_t first = firstInputNs_.load(std::memory_order_relaxed);
     if (first < 0 || waitForRoom_)
         return 0;
-    const double expected = double(NowNs() - first) * format_.rate / 1e9;
+    const double expected = double(NowNs() - first) * content_.format.rate / 1e9;
     const double missing = expected - double(captured_.load(std::memory_order_relaxed));
-    return missing > format_.rate + 0.01 * expected ? static_cast<std::int64_t>(missing) : 0;
-}
-
-bool SoundEngine::Pending() const
-{
-    std::lock_guard lock(mutex_);
-    return !error_.empty() || finished_ || failed_ || lost_ || levelMoved_ || countMoved_ ||
-           (awaitServer_ && serverBack_);
-}
-
-// ---------------------------------------------------------------- any thread
-
-void SoundEngine::NotifyLocked()
-{
-    if (!notified_ && notify_) {
-        notified_ = true;
-        notify_();
-    }
-}
-
-// ---------------------------------------------------------------- the device's thread
-
-int SoundEngine::AudioCallback(std::uint8_t* data, int bytes)
-{
-    const std::size_t frames = frameBytes_ ? static_cast<std::size_t>(bytes) / frameBytes_ : 0;
-    if (capturing_) {
-        CaptureCallback(data, frames);
-        return bytes;
-    }
-    const std::size_t sound = PlayCallback(data, frames);
-    return sound < frames ? static_cast<int>(sound * frameBytes_) : bytes;
-}
-
-void SoundEngine::PlayedOut()
-{
-    if (!finished_.exchange(true))
-        wake_.release();
-}
-
-void SoundEngine::DeviceLost(bool serverGone)
-{
-    serverGone_ = serverGone;
-    lost_ = true;
-    wake_.release();
-}
-
-// Returns the frames of sound handed over: all of them until the content's
-// end, where the rest is silence.
-std::size_t SoundEngine::PlayCallback(std::uint8_t* data, std::size_t frames)
-{
-    std::size_t done = ring_.Read(data, frames);
-    if (done < frames && waitForRoom_ && !readEnded_) {
-        const auto deadline = Clock::now() + kPlayWait;
-        while (done < frames && !readEnded_ && moved_.try_acquire_until(deadline))
-            done += ring_.Read(data + done * frameBytes_, frames - done);
-        done += ring_.Read(data + done * frameBytes_, frames - done);
-    }
-    // Silence is all-zero bytes in every sample kind used.
-    std::memset(data + done * frameBytes_, 0, (frames - done) * frameBytes_);
-    const std::int64_t from = playedTo_;
-    heard_.Handed(from, static_cast<std::int64_t>(done), static_cast<std::int64_t>(frames));
-    playedTo_ = from + static_cast<std::int64_t>(done);
-    if (done > 0) {
-        NoteHeardLevel(LevelAt(HeardPosition()));
-        if (ring_.Writable() >= static_cast<std::size_t>(wakeFrames_))
-            wake_.release();
-    }
-    const bool ended = done < frames && readEnded_ && ring_.Readable() == 0;
-    if (ended && done == 0 && !deviceEnds_ && ++silentAfterEnd_ >= kSilentBuffersAfterEnd &&
-        !finished_.exchange(true))
-        wake_.release();
-    if (finished_ && waitForRoom_)
-        std::this_thread::sleep_for(std::chrono::milliseconds(20)); // an unpaced driver must not spin
-    return ended ? done : frames;
-}
-
-// Hands the span being lost to the worker; false while no slot is free.
-bool SoundEngine::PublishGap()
-{
-    if (!gapOpen_)
-        return true;
-    const std::uint32_t written = gapsWritten_.load(std::memory_order_relaxed);
-    if (written - gapsRead_.load(std::memory_order_acquire) == kGapSlots)
-        return false;
-    gaps_[written % kGapSlots] = openGap_;
-    gapsWritten_.store(written + 1, std::memory_order_release);
-    gapOpen_ = false;
-    return true;
-}
-
-void SoundEngine::CaptureCallback(const std::uint8_t* data, std::size_t frames)
-{
-    if (waitForRoom_ && ring_.Writable() < frames) {
-        const auto deadline = Clock::now() + kCaptureWait;
-        while (ring_.Writable() < frames && !failed_ && moved_.try_acquire_until(deadline)) {
-        }
-    }
-    if (ring_.Writable() >= frames && PublishGap()) {
-        ring_.Write(data, frames);
-    } else {
-        if (!gapOpen_)
-            openGap_ = {ring_.Written(), 0};
-        gapOpen_ = true;
-        openGap_.frames += static_cast<std::int64_t>(frames);
-    }
-    NoteCapturedLevel(data, frames);
-    if (firstInputNs_.load(std::memory_order_relaxed) < 0)
-        firstInputNs_.store(NowNs() - static_cast<std::int64_t>(1e9 * double(frames) / format_.rate),
-                            std::memory_order_relaxed);
-    captured_.fetch_add(static_cast<std::int64_t>(frames), std::memory_order_relaxed);
-    if (ring_.Readable() >= static_cast<std::size_t>(wakeFrames_) || gapOpen_)
-        wake_.release();
+    return missing > content_.format.rate + 0.01 * expected ? static_cast<std::int64_t>(missing) : 0;
 }
 
 } // namespace sound

@@ -1,14 +1,14 @@
-// The engine's worker thread: it reads the content's files into the ring
+// The transport's worker thread: it reads the content's files into the ring
 // while playing, writes what the ring holds into the take while recording,
-// and checks that the device still works. It never touches the device
-// itself; what the GUI thread hands it comes under the engine's mutex.
+// and checks that the device still works. What the GUI thread hands it comes
+// under the transport's mutex.
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
 
 #include "AtomicSave.h"
-#include "SoundEngine.h"
+#include "EngineTransport.h"
 
 namespace sound {
 
@@ -21,7 +21,7 @@ constexpr auto kDeviceCheck = std::chrono::milliseconds(1000);
 
 } // namespace
 
-void SoundEngine::WorkerMain()
+void Transport::WorkerMain()
 {
     for (;;) {
         Mode mode;
@@ -50,7 +50,7 @@ void SoundEngine::WorkerMain()
     }
 }
 
-void SoundEngine::WorkerCheckDevice()
+void Transport::WorkerCheckDevice()
 {
     std::lock_guard lock(mutex_);
     if (deviceClosing_ || mode_ == Mode::Idle)
@@ -75,7 +75,7 @@ void SoundEngine::WorkerCheckDevice()
     }
 }
 
-bool SoundEngine::WorkerPlayStep()
+bool Transport::WorkerPlayStep()
 {
     std::uint64_t generation;
     std::int64_t at, prefix;
@@ -98,7 +98,7 @@ bool SoundEngine::WorkerPlayStep()
         want = full;
         generation = generation_;
         at = readCursor_;
-        prefix = prefixFrames_;
+        prefix = prefix_;
         workerBusy_ = true;
     }
     std::string error;
@@ -126,7 +126,7 @@ bool SoundEngine::WorkerPlayStep()
     return true;
 }
 
-std::int64_t SoundEngine::ReadContent(std::int64_t pos, std::int64_t prefix, void* data, std::int64_t frames,
+std::int64_t Transport::ReadContent(std::int64_t pos, std::int64_t prefix, void* data, std::int64_t frames,
                                       std::string& error)
 {
     auto* out = static_cast<std::uint8_t*>(data);
@@ -135,18 +135,18 @@ std::int64_t SoundEngine::ReadContent(std::int64_t pos, std::int64_t prefix, voi
     // damaged there; the decoder's own words only as the detail.
     const auto damaged = [&](const std::filesystem::path& name, std::int64_t frame, const std::string& detail) {
         char at[48];
-        std::snprintf(at, sizeof at, "%.1f s", double(frame) / std::max(format_.rate, 1));
+        std::snprintf(at, sizeof at, "%.1f s", double(frame) / std::max(content_.format.rate, 1));
         error = "Playback stopped at " + std::string(at) + ": " + Quoted(name) +
                 " is damaged there and cannot be read any further (" + detail + ").";
     };
     while (done < frames) {
         const std::int64_t p = pos + done;
         const bool fromSource = p < prefix;
-        SoundFile& file = fromSource ? source_ : recordingReader_;
+        SoundFile& file = fromSource ? *content_.source : *content_.recording;
         std::int64_t& readAt = fromSource ? sourceReadAt_ : recordingReadAt_;
         const std::int64_t at = fromSource ? p : p - prefix;
         const std::int64_t n = fromSource ? std::min(frames - done, prefix - p) : frames - done;
-        const std::filesystem::path& name = fromSource ? sourcePath_ : recordingName_;
+        const std::filesystem::path& name = fromSource ? content_.sourceName : content_.recordingName;
         if (readAt != at) {
             if (!file.Seek(at)) {
                 damaged(name, at, file.Error());
@@ -154,7 +154,7 @@ std::int64_t SoundEngine::ReadContent(std::int64_t pos, std::int64_t prefix, voi
             }
             readAt = at;
         }
-        const std::int64_t got = file.Read(kind_, out + static_cast<std::size_t>(done) * frameBytes_, n);
+        const std::int64_t got = file.Read(content_.kind, out + static_cast<std::size_t>(done) * frameBytes_, n);
         readAt = got > 0 ? readAt + got : -1;
         done += std::max<std::int64_t>(got, 0);
         if (got < n) {
@@ -168,7 +168,7 @@ std::int64_t SoundEngine::ReadContent(std::int64_t pos, std::int64_t prefix, voi
     return done;
 }
 
-bool SoundEngine::WorkerRecordStep()
+bool Transport::WorkerRecordStep()
 {
     std::int64_t silence = 0;
     std::size_t n = 0;
@@ -198,8 +198,8 @@ bool SoundEngine::WorkerRecordStep()
         if (gapWaiting)
             limit = std::min<std::size_t>(limit, gaps_[gap % kGapSlots].at - readAt);
         n = std::min(limit, batch);
-        if (n < static_cast<std::size_t>(chunkFrames_) && !drain && !gapWaiting)
-            n = 0; // wait for a whole chunk
+        if (n < batch && !drain && !gapWaiting)
+            n = 0; // wait for a whole batch: one write, and one rewrite of the header, per batch
         ring_.Read(workBuffer_.data(), n);
         if (n > 0)
             moved_.release();
@@ -216,14 +216,14 @@ bool SoundEngine::WorkerRecordStep()
         wanted = silence;
         for (std::int64_t left = silence; left > 0;) {
             const std::int64_t part = std::min<std::int64_t>(left, static_cast<std::int64_t>(batch));
-            const std::int64_t w = recording_->Write(kind_, workBuffer_.data(), part);
+            const std::int64_t w = recording_->Write(content_.kind, workBuffer_.data(), part);
             got += std::max<std::int64_t>(w, 0);
             left -= part;
             if (w < part)
                 break;
         }
     } else if (n > 0) {
-        got = recording_->Write(kind_, workBuffer_.data(), wanted);
+        got = recording_->Write(content_.kind, workBuffer_.data(), wanted);
     }
     takeWritten_ += std::max<std::int64_t>(got, 0);
     // Flushed every few seconds, so that a power cut loses little; a flush
@@ -253,12 +253,12 @@ bool SoundEngine::WorkerRecordStep()
 
 // Worker, under mutex_: everything captured is in the file. The worker lets
 // go of the take and says what the disk lost, if anything.
-void SoundEngine::WorkerDrained()
+void Transport::WorkerDrained()
 {
     if (lostFrames_ > 0 && error_.empty()) {
         char text[160];
         std::snprintf(text, sizeof text, "%.1f s of sound, from %.1f s into the recording on,",
-                      double(lostFrames_) / format_.rate, double(firstLostAt_) / format_.rate);
+                      double(lostFrames_) / content_.format.rate, double(firstLostAt_) / content_.format.rate);
         error_ = "The disk could not keep up while recording " + Quoted(recording_->Target()) + ": " + text +
                  " were lost; the recording holds silence there and goes on after it.";
         lostFrames_ = 0;

@@ -1,24 +1,10 @@
 #pragma once
-// Which content frame is being heard while playing: from the device's own
-// count of the frames heard where it keeps one (a sound server's timing),
-// otherwise estimated from its callbacks alone.
-//
-// Each callback hands the device a buffer: some sound (content frames from
-// a base on), then silence. A sound server holds what it was handed for a
-// while before it is heard, and SDL does not say how long. The callbacks'
-// pacing tells: when playback starts the server takes a burst of buffers to
-// fill its queue, then one buffer each time it has played one. At each paced
-// callback, the frames handed before it less the frames that the time since
-// the first callback could have played are what the server still holds; the
-// least of these over the first two seconds is the lead of what is handed
-// over what is heard. A driver that holds nothing (SDL's disk driver at
-// real-time pace) shows a lead of 0.
-//
-// The heard position then follows the device: the frames handed before the
-// last callback, less the lead, plus what the time since that callback
-// covers of its buffer; mapped back to content frames through the last
-// callbacks, so that silence handed over (an underrun, the end) is heard as
-// silence, and sound from before a seek is heard as the seek's frame.
+// Which content frame is being heard while playing: from the device's count
+// of the frames heard where it keeps one (a sound server's timing), else
+// from the pacing of its callbacks. A device first takes a burst to fill its
+// queue, then a buffer per buffer played; the least of what was handed over
+// beyond what the time since the first callback could play, over the first
+// two seconds, is how far what is handed over leads what is heard.
 //
 // Reset() and Seek() are called while no callback can run; Handed() on the
 // audio thread; Position() on any thread.

@@ -1,7 +1,6 @@
-// The libpulse way to the sound: straight to the desktop's sound server
-// (PulseAudio, or PipeWire through pipewire-pulse), on libpulse's threaded
-// main loop. One connection serves both directions; the streams call back
-// on the main loop's thread.
+// The libpulse way to the sound: a stream on the process's connection to
+// the desktop's sound server (PulseConnection.h), called back on the
+// connection's main loop thread.
 //
 // Playback starts corked and is uncorked once its first sound is written, so
 // no silence goes ahead of it. A seek flushes what the server holds. What is
@@ -10,217 +9,20 @@
 // once the sink has played the last sample too.
 #include "AudioDevice.h"
 
-#include <pulse/pulseaudio.h>
-
 #include <algorithm>
 #include <atomic>
-#include <chrono>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "Exception.h"
-#include "RuntimeLibrary.h"
+#include "PulseConnection.h"
 
 namespace sound {
 
 namespace {
 
-#define PULSE_FUNCTIONS(X)                                                                                             \
-    X(pa_threaded_mainloop_new) X(pa_threaded_mainloop_free) X(pa_threaded_mainloop_start)                             \
-    X(pa_threaded_mainloop_stop) X(pa_threaded_mainloop_lock) X(pa_threaded_mainloop_unlock)                           \
-    X(pa_threaded_mainloop_wait) X(pa_threaded_mainloop_signal) X(pa_threaded_mainloop_get_api)                        \
-    X(pa_threaded_mainloop_in_thread) X(pa_proplist_new) X(pa_proplist_free) X(pa_proplist_sets)                       \
-    X(pa_context_new_with_proplist) X(pa_context_connect) X(pa_context_disconnect) X(pa_context_unref)                 \
-    X(pa_context_get_state) X(pa_context_set_state_callback) X(pa_context_errno) X(pa_context_rttime_new)              \
-    X(pa_context_get_source_info_list) X(pa_context_new) X(pa_mainloop_new) X(pa_mainloop_free)                        \
-    X(pa_mainloop_get_api) X(pa_mainloop_iterate)                                                                      \
-    X(pa_rtclock_now) X(pa_strerror) X(pa_stream_new_with_proplist) X(pa_stream_unref)                                 \
-    X(pa_stream_connect_playback) X(pa_stream_connect_record) X(pa_stream_disconnect) X(pa_stream_get_state)           \
-    X(pa_stream_set_state_callback) X(pa_stream_set_write_callback) X(pa_stream_set_read_callback)                     \
-    X(pa_stream_write) X(pa_stream_writable_size)                                                                      \
-    X(pa_stream_peek) X(pa_stream_drop) X(pa_stream_cork) X(pa_stream_flush) X(pa_stream_drain)                        \
-    X(pa_stream_get_latency) X(pa_stream_update_timing_info) X(pa_operation_unref) X(pa_operation_cancel)
-
-struct PulseLibrary {
-#define PULSE_DECLARE(f) decltype(&::f) f = nullptr;
-    PULSE_FUNCTIONS(PULSE_DECLARE)
-#undef PULSE_DECLARE
-    std::string error;
-};
-
-// libpulse is loaded when sound is first needed, as SDL and libsndfile are.
-const PulseLibrary& Pa()
-{
-    static const PulseLibrary api = [] {
-        PulseLibrary api;
-        RuntimeLibrary library({{"pulse", 0}}, "libpulse");
-#define PULSE_RESOLVE(f) library.Resolve(api.f, #f);
-        PULSE_FUNCTIONS(PULSE_RESOLVE)
-#undef PULSE_RESOLVE
-        api.error = library.Failure();
-        return api;
-    }();
-    return api;
-}
-
-constexpr const char* kAppId = "io.github.recorder.Recorder";
-// How long the server may take to answer a connection or a new stream.
-constexpr pa_usec_t kAnswerWait = 3 * PA_USEC_PER_SEC;
-
-void Release(pa_operation* operation)
-{
-    if (operation)
-        Pa().pa_operation_unref(operation);
-}
-
-// The process's one connection to the sound server: made on first use, and
-// made again once the server has gone away and come back.
-class Connection {
-public:
-    // Null when no server answers.
-    static std::shared_ptr<Connection> Get();
-    ~Connection();
-
-    pa_threaded_mainloop* loop = nullptr;
-    pa_context* context = nullptr;
-
-    bool Failed() const { return !PA_CONTEXT_IS_GOOD(Pa().pa_context_get_state(context)); }
-    // Waits, with the loop locked, until `done()` or `timeout`; returns done().
-    template <class Done>
-    bool WaitUntil(Done done, pa_usec_t timeout);
-    std::string Error() const { return Pa().pa_strerror(Pa().pa_context_errno(context)); }
-
-private:
-    Connection() = default;
-};
-
-// Holds the main loop's lock, unless this is the main loop's own thread,
-// which holds it already while it calls back.
-class Locker {
-public:
-    explicit Locker(pa_threaded_mainloop* loop) : loop_(Pa().pa_threaded_mainloop_in_thread(loop) ? nullptr : loop)
-    {
-        if (loop_)
-            Pa().pa_threaded_mainloop_lock(loop_);
-    }
-    ~Locker()
-    {
-        if (loop_)
-            Pa().pa_threaded_mainloop_unlock(loop_);
-    }
-    Locker(const Locker&) = delete;
-    Locker& operator=(const Locker&) = delete;
-
-private:
-    pa_threaded_mainloop* loop_;
-};
-
-template <class Done>
-bool Connection::WaitUntil(Done done, pa_usec_t timeout)
-{
-    struct Alarm {
-        pa_threaded_mainloop* loop;
-        bool rang = false;
-    } alarm{loop};
-    pa_time_event* event = Pa().pa_context_rttime_new(
-        context, Pa().pa_rtclock_now() + timeout,
-        [](pa_mainloop_api*, pa_time_event*, const struct timeval*, void* user) {
-            auto* a = static_cast<Alarm*>(user);
-            a->rang = true;
-            Pa().pa_threaded_mainloop_signal(a->loop, 0);
-        },
-        &alarm);
-    while (!done() && !alarm.rang)
-        Pa().pa_threaded_mainloop_wait(loop);
-    if (event)
-        Pa().pa_threaded_mainloop_get_api(loop)->time_free(event);
-    return done();
-}
-
-std::shared_ptr<Connection> Connection::Get()
-{
-    static std::shared_ptr<Connection> current;
-    if (current && !current->Failed())
-        return current;
-    current.reset();
-    if (!Pa().error.empty())
-        return nullptr;
-    std::shared_ptr<Connection> c(new Connection);
-    c->loop = Pa().pa_threaded_mainloop_new();
-    if (!c->loop || Pa().pa_threaded_mainloop_start(c->loop) < 0)
-        return nullptr;
-    Locker lock(c->loop);
-    // How a mixer lists the program.
-    pa_proplist* props = Pa().pa_proplist_new();
-    Pa().pa_proplist_sets(props, PA_PROP_APPLICATION_NAME, "Recorder");
-    Pa().pa_proplist_sets(props, PA_PROP_APPLICATION_ID, kAppId);
-    Pa().pa_proplist_sets(props, PA_PROP_APPLICATION_ICON_NAME, kAppId);
-    c->context = Pa().pa_context_new_with_proplist(Pa().pa_threaded_mainloop_get_api(c->loop), "Recorder", props);
-    Pa().pa_proplist_free(props);
-    if (!c->context)
-        return nullptr;
-    Pa().pa_context_set_state_callback(
-        c->context, [](pa_context*, void* loop) { Pa().pa_threaded_mainloop_signal(static_cast<pa_threaded_mainloop*>(loop), 0); },
-        c->loop);
-    // PULSE_SERVER or the default socket; a server that is not running is
-    // not started, so that without one SDL's way is taken at once.
-    if (Pa().pa_context_connect(c->context, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0)
-        return nullptr;
-    const auto state = [&] { return Pa().pa_context_get_state(c->context); };
-    if (!c->WaitUntil([&] { return !PA_CONTEXT_IS_GOOD(state()) || state() == PA_CONTEXT_READY; }, kAnswerWait) ||
-        state() != PA_CONTEXT_READY)
-        return nullptr;
-    current = c;
-    return c;
-}
-
-Connection::~Connection()
-{
-    if (!loop)
-        return;
-    if (context) {
-        Pa().pa_threaded_mainloop_lock(loop);
-        Pa().pa_context_set_state_callback(context, nullptr, nullptr);
-        Pa().pa_context_disconnect(context);
-        Pa().pa_context_unref(context);
-        Pa().pa_threaded_mainloop_unlock(loop);
-    }
-    Pa().pa_threaded_mainloop_stop(loop);
-    Pa().pa_threaded_mainloop_free(loop);
-}
-
-// Whether the server has an input of its own (a microphone, a line in, a
-// virtual source), not only the monitors of its sinks. With none, PulseAudio
-// gives a sink's monitor as the default source, and a recording would take
-// in what the speakers play instead of saying that there is no input.
-// With the loop locked.
-bool HasInput(Connection& c)
-{
-    struct Query {
-        pa_threaded_mainloop* loop;
-        bool done = false, input = false;
-    } query{c.loop};
-    pa_operation* operation = Pa().pa_context_get_source_info_list(
-        c.context,
-        [](pa_context*, const pa_source_info* info, int end, void* user) {
-            auto* q = static_cast<Query*>(user);
-            if (end != 0) {
-                q->input = q->input || end < 0; // no answer: the stream will tell
-                q->done = true;
-                Pa().pa_threaded_mainloop_signal(q->loop, 0);
-            } else if (info && info->monitor_of_sink == PA_INVALID_INDEX) {
-                q->input = true;
-            }
-        },
-        &query);
-    if (!operation)
-        return true;
-    if (!c.WaitUntil([&] { return query.done; }, kAnswerWait))
-        Pa().pa_operation_cancel(operation);
-    Release(operation);
-    return !query.done || query.input;
-}
+// How long Stop of a recording waits for the server's timing.
+constexpr pa_usec_t kCatchUpWait = 15 * PA_USEC_PER_MSEC;
 
 pa_sample_format_t PulseFormat(SampleKind kind)
 {
@@ -246,6 +48,7 @@ public:
     void Flush() override;
     int BufferFrames(Direction direction, int rate) const override;
     std::int64_t HeardFrames() const override;
+    std::int64_t CatchUp() override;
     bool PlaysOut() const override { return true; }
 
 private:
@@ -271,7 +74,7 @@ private:
     pa_operation* drain_ = nullptr;
     pa_time_event* playedOut_ = nullptr;
     // Frames handed to the client since Open; at the last flush; written
-    // to the server since the last flush.
+    // to the server since the last flush (playback).
     std::int64_t handed_ = 0, flushedAt_ = 0, written_ = 0;
     pa_usec_t timedAt_ = 0; // when the server was last asked for its timing
     std::atomic<bool> lost_{false};
@@ -286,7 +89,7 @@ void PulseDevice::Open(Direction direction, int rate, int channels, SampleKind k
     if (c_->Failed())
         fail("the sound server went away");
     const bool output = direction == Direction::Output;
-    if (!output && !HasInput(*c_))
+    if (!output && !c_->HasInput())
         fail("the sound system has no microphone or other input");
     const pa_sample_spec spec{PulseFormat(kind), static_cast<std::uint32_t>(rate), static_cast<std::uint8_t>(channels)};
     pa_proplist* props = Pa().pa_proplist_new();
@@ -397,14 +200,13 @@ void PulseDevice::Flush()
     timedAt_ = 0; // the flush makes the timing stale: ask again at the next write
 }
 
-// 150 ms per capture fragment, 300 ms per playback request: the server's
-// messages wake the program a few times a second (each request comes with a
-// second wake-up of libpulse's own). A seek or Stop flushes the server's
-// queue, so its length is not heard as a delay; Stop of a recording waits
-// for the fragment that holds its moment.
+// Large requests and fragments: the server's messages wake the program only
+// a few times a second. A seek or Stop of playback flushes the server's
+// queue, and Stop of a recording hurries the last fragment (CatchUp), so the
+// size is never heard as a delay.
 int PulseDevice::BufferFrames(Direction direction, int rate) const
 {
-    return std::max(direction == Direction::Output ? rate * 3 / 10 : rate * 15 / 100, 64);
+    return std::max(direction == Direction::Output ? rate * 3 / 10 : rate / 4, 64);
 }
 
 std::int64_t PulseDevice::HeardFrames() const
@@ -422,6 +224,30 @@ std::int64_t PulseDevice::HeardFrames() const
         return flushedAt_;
     const auto latency = static_cast<std::int64_t>(double(usec) * rate_ / 1e6);
     return std::clamp(top - (negative ? -latency : latency), flushedAt_, top);
+}
+
+// The server's timing tells how much of what the source took in up to now
+// the stream has not handed over yet; with small fragments from here on, the
+// server sends it at once instead of at the end of a whole fragment.
+std::int64_t PulseDevice::CatchUp()
+{
+    if (!stream_ || direction_ != Direction::Input)
+        return -1;
+    Locker lock(c_->loop);
+    if (!started_ || !c_->Finish(Pa().pa_stream_update_timing_info(stream_, nullptr, nullptr), kCatchUpWait))
+        return -1;
+    pa_usec_t usec = 0;
+    int negative = 0;
+    if (Pa().pa_stream_get_latency(stream_, &usec, &negative) < 0)
+        return -1;
+    const auto owed = negative ? 0 : static_cast<std::int64_t>(double(usec) * rate_ / 1e6);
+    if (owed > 0) {
+        pa_buffer_attr attr{};
+        attr.maxlength = attr.tlength = attr.prebuf = attr.minreq = static_cast<std::uint32_t>(-1);
+        attr.fragsize = static_cast<std::uint32_t>(frameBytes_ * static_cast<std::size_t>(std::max(rate_ / 200, 1)));
+        Release(Pa().pa_stream_set_buffer_attr(stream_, &attr, nullptr, nullptr));
+    }
+    return handed_ + owed;
 }
 
 // The loop's thread: the server asks for `bytes` more.
@@ -460,6 +286,8 @@ void PulseDevice::Read()
     const void* data = nullptr;
     std::size_t n = 0;
     while (stream_ && Pa().pa_stream_peek(stream_, &data, &n) == 0 && n > 0) {
+        if (started_)
+            handed_ += static_cast<std::int64_t>(n / frameBytes_);
         if (started_ && data) {
             client_->AudioCallback(static_cast<std::uint8_t*>(const_cast<void*>(data)),
                                    static_cast<int>(n - n % frameBytes_));
@@ -524,31 +352,6 @@ void PulseDevice::Lost()
 }
 
 } // namespace
-
-bool SoundServerAnswers()
-{
-    if (!Pa().error.empty())
-        return false;
-    // A connection of its own on a main loop of its own, so that any thread
-    // may ask; a server that is not running refuses at once.
-    pa_mainloop* loop = Pa().pa_mainloop_new();
-    pa_context* context = loop ? Pa().pa_context_new(Pa().pa_mainloop_get_api(loop), "Recorder") : nullptr;
-    bool ready = false;
-    if (context && Pa().pa_context_connect(context, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) >= 0) {
-        const pa_usec_t until = Pa().pa_rtclock_now() + kAnswerWait;
-        while (PA_CONTEXT_IS_GOOD(Pa().pa_context_get_state(context)) && !ready && Pa().pa_rtclock_now() < until) {
-            ready = Pa().pa_context_get_state(context) == PA_CONTEXT_READY;
-            if (!ready && Pa().pa_mainloop_iterate(loop, 0, nullptr) == 0)
-                std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
-        Pa().pa_context_disconnect(context);
-    }
-    if (context)
-        Pa().pa_context_unref(context);
-    if (loop)
-        Pa().pa_mainloop_free(loop);
-    return ready;
-}
 
 std::unique_ptr<AudioDevice> MakePulseDevice()
 {

@@ -16,13 +16,17 @@ namespace sound {
 class Ring {
 public:
     // Allocates room for `frames` frames. Only while neither side runs.
-    void Reset(std::size_t frames, std::size_t frameBytes)
+    // With `touch`, every page is written now, so that the audio thread
+    // never takes a page fault on first use; otherwise pages the ring never
+    // reaches stay unmapped.
+    void Reset(std::size_t frames, std::size_t frameBytes, bool touch = false)
     {
         if (frames * frameBytes != bytes_) {
-            // Not value-initialised: pages the ring never reaches stay unmapped.
             buffer_.reset(new std::uint8_t[frames * frameBytes]);
             bytes_ = frames * frameBytes;
         }
+        if (touch)
+            std::memset(buffer_.get(), 0, bytes_);
         capacity_ = frames;
         frameBytes_ = frameBytes;
         Clear();

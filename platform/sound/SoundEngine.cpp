@@ -1,7 +1,6 @@
 // The engine's content, on the GUI thread: what is open, how long it is,
 // where the position is, playing and seeking. Recording and saving are in
-// EngineRecording.cpp, the device side in EngineTransport.cpp, the worker in
-// EngineWorker.cpp.
+// EngineRecording.cpp; the sound itself moves in the transport.
 #include "SoundEngine.h"
 
 #include <algorithm>
@@ -16,10 +15,6 @@ namespace sound {
 
 namespace {
 
-// Play waits at most this long for the first samples before it starts the
-// device.
-constexpr auto kPrefillWait = std::chrono::milliseconds(500);
-
 // What sound devices take: a header that claims a rate or a channel count
 // outside these is refused before a device (and a ring sized by the rate)
 // is opened for it.
@@ -27,7 +22,7 @@ constexpr int kMinRate = 1000, kMaxRate = 768000, kMaxChannels = 8;
 
 } // namespace
 
-SoundEngine::SoundEngine(EngineTuning tuning) : tuning_(tuning)
+SoundEngine::SoundEngine(EngineTuning tuning) : tuning_(tuning), transport_(tuning_)
 {
     // A file-size limit must show up as a write error, not end the program.
     fs::IgnoreFileSizeSignal();
@@ -35,30 +30,17 @@ SoundEngine::SoundEngine(EngineTuning tuning) : tuning_(tuning)
 
 SoundEngine::~SoundEngine()
 {
-    {
-        // Whoever listened is going too: what the worker and the finisher
-        // still have to say while the engine winds down goes unsaid.
-        std::lock_guard lock(mutex_);
-        notify_ = nullptr;
-    }
+    // Whoever listened is going too: what the worker and the finisher still
+    // have to say while the engine winds down goes unsaid.
+    transport_.SetNotifier(nullptr);
     Close();
-    {
-        std::unique_lock lock(mutex_);
-        progressed_.wait(lock, [&] { return !recording_; });
-    }
-    {
-        std::lock_guard lock(mutex_);
-        mode_ = Mode::Quit;
-    }
-    wake_.release();
-    if (worker_.joinable())
-        worker_.join();
+    // The finisher goes first, once its jobs are done; the transport then
+    // waits for the worker to write out the last take.
 }
 
 void SoundEngine::SetNotifier(std::function<void()> notify)
 {
-    std::lock_guard lock(mutex_);
-    notify_ = std::move(notify);
+    transport_.SetNotifier(std::move(notify));
 }
 
 // ---------------------------------------------------------------- content
@@ -66,7 +48,7 @@ void SoundEngine::SetNotifier(std::function<void()> notify)
 void SoundEngine::Open(const std::filesystem::path& path)
 {
     Close();
-    WaitForWorker(); // it may still be writing out the last recording in the old format
+    transport_.WaitForWorker(); // it may still be writing out the last recording in the old format
     // Named by its full path in every message: a program started from a menu
     // has a current folder the user may not know.
     std::error_code ec;
@@ -78,11 +60,7 @@ void SoundEngine::Open(const std::filesystem::path& path)
     // it is known.
     bool counting = false;
     if (!file.LengthTrusted()) {
-        count_.Start(file.Path(), [this] {
-            std::lock_guard lock(mutex_);
-            countMoved_ = true;
-            NotifyLocked();
-        });
+        count_.Start(file.Path(), [this] { transport_.Nudge(); });
         if (count_.WaitFor(tuning_.countWait)) {
             const std::int64_t frames = count_.Frames();
             count_.Cancel();
@@ -103,10 +81,8 @@ void SoundEngine::UseSource(SoundFile file, const std::filesystem::path& path, s
     sourceReadAt_ = 0;
     format_ = source_.format();
     kind_ = KindOf(format_.sfFormat);
-    frameBytes_ = static_cast<std::size_t>(BytesPerSample(kind_)) * static_cast<std::size_t>(format_.channels);
     sourceFrames_ = frames >= 0 ? frames : source_.Frames();
     prefixFrames_ = sourceFrames_;
-    contentFrames_ = sourceFrames_;
     position_ = 0;
     state_ = State::Stopped;
 }
@@ -122,19 +98,10 @@ void SoundEngine::Close()
     saved_.reset();
     source_.Close();
     sourcePath_.clear();
-    sourceFrames_ = prefixFrames_ = contentFrames_ = 0;
+    sourceFrames_ = prefixFrames_ = recordedFrames_ = 0;
     position_ = 0;
     format_ = {};
     state_ = State::Closed;
-}
-
-// Any thread: a message for the next Poll(); the first one stands.
-void SoundEngine::Tell(const std::string& message)
-{
-    std::lock_guard lock(mutex_);
-    if (error_.empty())
-        error_ = message;
-    NotifyLocked();
 }
 
 void SoundEngine::TakeCount()
@@ -147,22 +114,18 @@ void SoundEngine::TakeCount()
         count_.Cancel();
     // A recording keeps the source only up to where it started.
     const bool grows = !take_ && state_ != State::Recording;
-    std::lock_guard lock(mutex_);
-    if (grows) {
-        prefixFrames_ = contentFrames_ = sourceFrames_;
-        if (state_ == State::Playing)
-            playEnd_ = sourceFrames_;
-    }
-    endGrows_ = grows && !done;
-    wake_.release();
+    if (grows)
+        prefixFrames_ = sourceFrames_;
+    if (state_ == State::Playing)
+        transport_.SetEnd(prefixFrames_, ContentFrames(), grows && !done);
 }
 
 std::int64_t SoundEngine::Length() const
 {
     switch (state_) {
     case State::Closed: return 0;
-    case State::Recording: return prefixFrames_ + recordedFrames_ + captured_.load(std::memory_order_relaxed);
-    default: return contentFrames_;
+    case State::Recording: return ContentFrames() + transport_.Captured();
+    default: return ContentFrames();
     }
 }
 
@@ -189,63 +152,19 @@ void SoundEngine::Play()
         return;
     TakeCount();
     const std::int64_t start = position_;
-    if (start >= contentFrames_)
+    if (start >= ContentFrames())
         return; // at the end: nothing to play
-    WaitForWorker();
+    transport_.WaitForWorker();
     OpenFiles();
-    if (start >= contentFrames_)
+    if (start >= ContentFrames())
         return;
 
     CheckDeviceFormat("play");
-    NewDevice();
-    const int bufferFrames = tuning_.playBufferFrames > 0
-                                 ? tuning_.playBufferFrames
-                                 : device_->BufferFrames(AudioDevice::Direction::Output, format_.rate);
-    // A second of sound ahead, refilled in batches of four buffers: the worker
-    // wakes a few times a second, and the ring never holds less than a second.
-    ring_.Reset(static_cast<std::size_t>(std::max(format_.rate, 4 * bufferFrames) + 4 * bufferFrames), frameBytes_);
-    chunkFrames_ = bufferFrames;
-    wakeFrames_ = 4 * bufferFrames;
-    {
-        std::lock_guard lock(mutex_);
-        ++generation_;
-        readCursor_ = start;
-        playEnd_ = contentFrames_;
-        endGrows_ = count_.Active() && !take_;
-    }
-    playedTo_ = start;
-    StartDevice(Mode::Play);
-    {
-        // The sound is read before the device opens: an open device that
-        // waits, paused, sends silence ahead of the sound (a whole buffer of
-        // it to a sound server), which would be heard as a late start. A
-        // sound server asks for its whole queue, two and a half buffers, at
-        // once.
-        std::unique_lock lock(mutex_);
-        const auto prefill = static_cast<std::size_t>(std::min<std::int64_t>(3 * bufferFrames, playEnd_ - start));
-        progressed_.wait_for(lock, kPrefillWait, [&] { return ring_.Readable() >= prefill || readEnded_; });
-    }
-    try {
-        device_->Open(AudioDevice::Direction::Output, format_.rate, format_.channels, kind_, bufferFrames, this);
-    } catch (...) {
-        StopDevice();
-        throw;
-    }
-    waitForRoom_ = device_->IsUnpaced();
-    deviceEnds_ = device_->PlaysOut();
-    // A test driver quicker than real time has no pace to measure a lead by.
-    heard_.Reset(start, format_.rate, !waitForRoom_);
+    // The readers are the transport's until Stop, and move meanwhile.
+    transport_.Play({&source_, &recordingReader_, std::exchange(sourceReadAt_, -1), std::exchange(recordingReadAt_, -1),
+                     prefixFrames_, sourcePath_, take_ ? take_->Target() : std::filesystem::path(), format_, kind_},
+                    start, ContentFrames(), count_.Active() && !take_);
     state_ = State::Playing;
-    device_->Start();
-}
-
-// Takes the way to the sound that answers now (a sound server may have come
-// or gone since the last time); the worker is idle meanwhile.
-void SoundEngine::NewDevice()
-{
-    auto device = AudioDevice::Create();
-    std::lock_guard lock(mutex_);
-    device_.swap(device);
 }
 
 void SoundEngine::Stop()
@@ -260,18 +179,14 @@ void SoundEngine::Stop()
 void SoundEngine::StopPlayback()
 {
     // At the end, what the device still held has been played out.
-    const std::int64_t at = finished_ ? contentFrames_ : Position();
-    StopDevice();
+    const std::int64_t at = transport_.Finished() ? ContentFrames() : Position();
+    transport_.StopPlaying();
     // A file that ended before the length its header gave is as long as what
     // could be played of it.
-    std::int64_t end;
-    {
-        std::lock_guard lock(mutex_);
-        end = endedShort_;
-    }
+    const std::int64_t end = transport_.EndedShort();
     if (end >= 0 && end < prefixFrames_ && !take_)
-        sourceFrames_ = prefixFrames_ = contentFrames_ = end;
-    position_ = std::min(at, contentFrames_);
+        sourceFrames_ = prefixFrames_ = end;
+    position_ = std::min(at, ContentFrames());
     state_ = State::Stopped;
 }
 
@@ -281,46 +196,26 @@ void SoundEngine::Seek(std::int64_t frame)
         return;
     if (state_ == State::Recording)
         StopRecording();
-    frame = std::clamp<std::int64_t>(frame, 0, contentFrames_);
+    frame = std::clamp<std::int64_t>(frame, 0, ContentFrames());
     if (state_ != State::Playing) {
         position_ = frame;
         return;
     }
-    // Drop what is queued and go on from `frame`, with the callback held off
-    // until the first sound from there is ready, so that no silence slips in.
-    device_->Lock();
-    {
-        std::unique_lock lock(mutex_);
-        ++generation_;
-        ring_.Clear();
-        readCursor_ = frame;
-        readEnded_ = false;
-        finished_ = false;
-        silentAfterEnd_ = 0;
-        wake_.release();
-        // As much as Play reads ahead: a sound server asks for its whole
-        // queue at once after the flush, and what the ring lacks would go
-        // out as silence.
-        const auto ready = static_cast<std::size_t>(std::min<std::int64_t>(3 * chunkFrames_, contentFrames_ - frame));
-        progressed_.wait_for(lock, kPrefillWait / 2, [&] { return ring_.Readable() >= ready || readEnded_; });
-    }
-    device_->Flush();
-    playedTo_ = frame;
-    heard_.Seek(frame);
-    device_->Unlock();
+    transport_.Seek(frame, ContentFrames());
 }
 
 std::string SoundEngine::Poll()
 {
     TakeCount();
     std::string lostDevice;
-    if (state_ == State::Playing && (finished_ || failed_ || lost_)) {
-        if (lost_)
+    const bool failed = transport_.Failed(), lost = transport_.Lost();
+    if (state_ == State::Playing && (transport_.Finished() || failed || lost)) {
+        if (lost)
             lostDevice = "The sound output device stopped working; playback stopped.";
         StopPlayback();
-    } else if (state_ == State::Recording && (failed_ || lost_)) {
-        const bool serverGone = lost_ && !failed_ && serverGone_;
-        if (lost_)
+    } else if (state_ == State::Recording && (failed || lost)) {
+        const bool serverGone = lost && !failed && transport_.ServerGone();
+        if (lost)
             lostDevice = "The sound input device stopped working; the recording stopped.";
         StopRecording();
         if (serverGone) {
@@ -330,13 +225,40 @@ std::string SoundEngine::Poll()
     } else if (state_ == State::Stopped && awaitServer_ && serverBack_) {
         ResumeAfterServer();
     }
-    std::lock_guard lock(mutex_);
-    notified_ = false;
-    levelMoved_ = false;
-    countMoved_ = false;
-    if (error_.empty())
-        error_ = lostDevice;
-    return std::exchange(error_, std::string());
+    const std::string message = transport_.TakeMessage();
+    return message.empty() ? lostDevice : message;
+}
+
+std::int64_t SoundEngine::Position() const
+{
+    switch (state_) {
+    case State::Closed: return 0;
+    case State::Recording: return Length();
+    case State::Stopped: return position_;
+    case State::Playing: break;
+    }
+    return std::min(transport_.HeardPosition(), ContentFrames());
+}
+
+bool SoundEngine::Pending() const
+{
+    return transport_.Pending() || (awaitServer_ && serverBack_);
+}
+
+double SoundEngine::PeakLevel() const
+{
+    if (state_ != State::Playing && state_ != State::Recording)
+        return 0;
+    // While recording the newest chunk is the one nearest the position; while
+    // playing, the chunk that holds the frame being heard.
+    return transport_.LevelAt(Position());
+}
+
+bool SoundEngine::Settle(std::chrono::milliseconds timeout)
+{
+    const auto until = std::chrono::steady_clock::now() + timeout;
+    return transport_.WaitDrained(until) &&
+           finisher_.WaitIdle(std::chrono::duration_cast<std::chrono::milliseconds>(until - std::chrono::steady_clock::now()));
 }
 
 } // namespace sound

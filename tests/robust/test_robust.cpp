@@ -62,6 +62,7 @@ private slots:
             ClickTransport(btRecord);
             QTest::qWait(150);
             ClickTransport(btStop);
+            QTest::qWait(300); // the take's last batch is written out before the disk fills
         }
         const std::string before = ReadBytes(target);
         rlimit unlimited{}; // a limit on the size of files written stands for a full disk
