@@ -30,10 +30,11 @@ struct EngineTuning {
     // How much sound the capture ring holds: a disk may stall this long
     // without any sound being lost.
     double captureRingSeconds = 30;
-    // While recording, the take is flushed to the disk this often, so that a
-    // power cut loses little more than this. Each flush puts the worker to
-    // sleep several times over, so not more often than a few seconds.
-    std::chrono::milliseconds syncEvery{5000};
+    // While recording, the take is flushed to the disk this often. With the
+    // worker's one-second batches and the device's fragment on top, a power
+    // cut loses at most the last 5 s. Each flush puts the worker to sleep
+    // several times over, so it is not made more often than needed for that.
+    std::chrono::milliseconds syncEvery{3000};
     // Open waits this long for the length of a file whose header cannot tell
     // it to be counted; a longer count goes on in the background.
     std::chrono::milliseconds countWait{100};
