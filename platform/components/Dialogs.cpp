@@ -3,7 +3,10 @@
 #include <QApplication>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QPixmapCache>
 #include <QSettings>
+
+#include "FileSystem.h"
 
 using formstream::Property;
 
@@ -28,20 +31,29 @@ TCommonFileDialog::TCommonFileDialog(TComponent* Owner, bool save) : TComponent(
 bool TCommonFileDialog::Execute()
 {
     KeepNoSettings();
-    QFileDialog dialog(QApplication::activeWindow());
-    if (save_) {
-        dialog.setAcceptMode(QFileDialog::AcceptSave);
-        dialog.setFileMode(QFileDialog::AnyFile);
-        dialog.setOption(QFileDialog::DontConfirmOverwrite);
-    } else {
-        dialog.setAcceptMode(QFileDialog::AcceptOpen);
-        dialog.setFileMode(QFileDialog::ExistingFile);
+    QString chosen;
+    {
+        QFileDialog dialog(QApplication::activeWindow());
+        if (save_) {
+            dialog.setAcceptMode(QFileDialog::AcceptSave);
+            dialog.setFileMode(QFileDialog::AnyFile);
+            dialog.setOption(QFileDialog::DontConfirmOverwrite);
+        } else {
+            dialog.setAcceptMode(QFileDialog::AcceptOpen);
+            dialog.setFileMode(QFileDialog::ExistingFile);
+        }
+        if (!fileName_.IsEmpty())
+            dialog.selectFile(QString::fromUtf8(fileName_.c_str()));
+        if (dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty())
+            chosen = dialog.selectedFiles().constFirst();
     }
-    if (!fileName_.IsEmpty())
-        dialog.selectFile(QString::fromUtf8(fileName_.c_str()));
-    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+    // The dialog's icons stay in the pixmap cache, and its folder model leaves
+    // freed heap behind: megabytes the window would keep for as long as it runs.
+    QPixmapCache::clear();
+    sound::fs::ReturnFreedMemory();
+    if (chosen.isEmpty())
         return false;
-    fileName_ = AnsiString(QFileInfo(dialog.selectedFiles().constFirst()).absoluteFilePath().toUtf8().toStdString());
+    fileName_ = AnsiString(QFileInfo(chosen).absoluteFilePath().toUtf8().toStdString());
     return true;
 }
 
