@@ -174,6 +174,7 @@ private slots:
         QCOMPARE(Form1->MediaPlayer1->Mode(), mpPlaying);
     }
 
+    // The tooltip names the button and gives the time, in minutes and hours as they grow.
     void tooltipGivesTheButtonAndTheTime()
     {
         OpenTone();
@@ -182,10 +183,6 @@ private slots:
         QApplication::sendEvent(bar_, &help);
         QTRY_COMPARE(QToolTip::text(), QString::fromUtf8("To end \u2014 0:00 / 0:03"));
         QToolTip::hideText();
-    }
-
-    void durationsReadAsMinutesAndHours()
-    {
         const std::pair<int, const char*> cases[] = {
             {0, "0:00"},          {-1500, "0:00"},         {999, "0:00"},          {12500, "0:12"},
             {185000, "3:05"},     {3599999, "59:59"},      {3600000, "1:00:00"},   {36061000, "10:01:01"},
