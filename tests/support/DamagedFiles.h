@@ -85,11 +85,10 @@ inline std::string FlacRate(std::string b, std::uint32_t rate)
 }
 
 // A FLAC metadata block (not the last) claiming 16 MB, after STREAMINFO.
-inline std::string FlacHugeBlock(const std::string& flac)
+inline std::string FlacHugeBlock(std::string b)
 {
-    if (flac.size() < 42)
-        return flac;
-    std::string b = flac;
+    if (b.size() < 42)
+        return b;
     b[4] = static_cast<char>(b[4] & 0x7F); // STREAMINFO is no longer the last block
     return b.substr(0, 42) + std::string("\x04\xFF\xFF\xFF", 4) + std::string(64, 'x') + b.substr(42);
 }
