@@ -42,14 +42,6 @@ struct ScratchFile {
     ~ScratchFile() { std::remove(path.c_str()); }
 };
 
-void Check(bool ok, const char* what)
-{
-    if (!ok) {
-        std::fprintf(stderr, "check failed: %s\n", what);
-        std::abort();
-    }
-}
-
 // Aborts the fuzzing thread when the call it is in overruns kCallLimit.
 class Watchdog {
 public:
@@ -115,8 +107,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // What the control shows must hold at any time.
     const auto checkView = [&] {
         const std::int64_t position = engine.Position(), length = engine.Length();
-        Check(length >= 0, "length >= 0");
-        Check(position >= 0 && position <= length, "0 <= position <= length");
+        if (length < 0 || position < 0 || position > length) {
+            std::fprintf(stderr, "position %lld of a length of %lld\n", (long long)position, (long long)length);
+            std::abort();
+        }
     };
     const auto call = [&](const char* name, auto f) {
         watchdog.Call(name, f);
