@@ -132,7 +132,8 @@ private slots:
 
     // While playing, the meter follows the level of what is heard: it
     // repaints its strip, never a button, when the level moves, and nothing
-    // while the level stays or once stopped. The strip takes no clicks.
+    // while the level stays or once stopped. A click in the strip still
+    // presses the button above it.
     void meterFollowsWhatIsPlayedInItsStripOnly()
     {
         // A quarter of a second loud, a quarter quiet, over and over.
@@ -167,7 +168,6 @@ private slots:
         QTest::qWait(500);
         QCOMPARE(log.rects.size(), size_t(0));
 
-        // A click in the strip still presses the button above it.
         Form1->MediaPlayer1->Stop();
         const QRect play = bar_->ButtonRect(TransportModel::btPlay);
         QTest::mouseClick(bar_, Qt::LeftButton, {}, QPoint(play.center().x(), bar_->height() - 1));
