@@ -15,6 +15,7 @@ run=(
 )
 test=(
   libgtest-dev googletest
+  libogg-dev              # the damaged Ogg files' page checksums
   xvfb xauth xdotool x11-apps x11-utils imagemagick openbox wmctrl
   sox libsox-fmt-all
   clang

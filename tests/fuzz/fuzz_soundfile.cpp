@@ -1,12 +1,9 @@
 // libFuzzer target: any bytes, saved as a file, go through the sound engine
-// the way the media player control drives it, with SDL's disk driver as an
-// unpaced speaker: Open; Play to the end (waiting a bounded time); To end and
-// Step back (as the transport bar's buttons do) and jumps to a few positions
-// taken from the input, each played briefly; Stop; Close.
-// Opening, and playing a file no device can take, may fail with an
-// Exception. Nothing may crash; the length is never negative, the position
-// never outside 0..length; and every call returns within a bounded time (a
-// call that does not is stopped with SIGABRT, so its stack is the finding).
+// as the media player control drives it, with SDL's disk driver as an unpaced
+// speaker: Open; Play to the end (for a bounded time); To end, Step back and
+// jumps to positions taken from the input, each played briefly; Stop; Close.
+// Nothing may crash, the position stays within 0..length, and every call
+// returns within a bounded time (else SIGABRT, so its stack is the finding).
 #include <SDL.h>
 #include <dlfcn.h>
 #include <pthread.h>
@@ -45,76 +42,38 @@ struct ScratchFile {
     ~ScratchFile() { std::remove(path.c_str()); }
 };
 
-void Check(bool ok, const char* what)
-{
-    if (!ok) {
-        std::fprintf(stderr, "check failed: %s\n", what);
-        std::abort();
-    }
-}
-
 // Aborts the fuzzing thread when the call it is in overruns kCallLimit.
 class Watchdog {
 public:
     Watchdog() : fuzzing_(pthread_self())
     {
         std::thread([this] {
-            for (;;) {
-                std::this_thread::sleep_for(std::chrono::milliseconds(50));
-                const std::int64_t due = due_.load();
-                if (due != 0 && Now() > due) {
+            for (;; std::this_thread::sleep_for(std::chrono::milliseconds(50)))
+                if (const Clock::time_point due = due_; due != Clock::time_point() && Clock::now() > due) {
                     std::fprintf(stderr, "%s did not return within %lld ms\n", call_.load(),
                                  static_cast<long long>(kCallLimit.count()));
                     pthread_kill(fuzzing_, SIGABRT); // its stack shows where it hangs
                     std::this_thread::sleep_for(std::chrono::seconds(5));
                     std::abort();
                 }
-            }
         }).detach();
     }
     template <class F>
     void Call(const char* name, F f)
     {
         call_ = name;
-        due_ = Now() + std::chrono::duration_cast<std::chrono::nanoseconds>(kCallLimit).count();
+        due_ = Clock::now() + kCallLimit;
         try {
             f();
-        } catch (const Exception&) {
+        } catch (const Exception&) { // opening, and playing a file no device takes, may fail
         }
-        due_ = 0;
+        due_ = Clock::time_point();
     }
 
 private:
-    static std::int64_t Now()
-    {
-        return std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now().time_since_epoch()).count();
-    }
     pthread_t fuzzing_;
-    std::atomic<std::int64_t> due_{0};
+    std::atomic<Clock::time_point> due_{};
     std::atomic<const char*> call_{""};
-};
-
-// Some positions from the input's bytes, so that the fuzzer can steer them:
-// mostly within 0..length, sometimes at or past its ends.
-class Positions {
-public:
-    Positions(const std::uint8_t* data, std::size_t size)
-        : random_(std::hash<std::string_view>{}({reinterpret_cast<const char*>(data), size}))
-    {
-    }
-    std::int64_t Next(std::int64_t length)
-    {
-        const std::uint64_t r = random_();
-        switch (r % 8) {
-        case 0: return length;
-        case 1: return length + 1 + static_cast<std::int64_t>(r >> 40);
-        case 2: return -1;
-        default: return length > 0 ? static_cast<std::int64_t>((r >> 8) % static_cast<std::uint64_t>(length)) : 0;
-        }
-    }
-
-private:
-    std::mt19937_64 random_;
 };
 
 } // namespace
@@ -148,8 +107,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // What the control shows must hold at any time.
     const auto checkView = [&] {
         const std::int64_t position = engine.Position(), length = engine.Length();
-        Check(length >= 0, "length >= 0");
-        Check(position >= 0 && position <= length, "0 <= position <= length");
+        if (length < 0 || position < 0 || position > length) {
+            std::fprintf(stderr, "position %lld of a length of %lld\n", (long long)position, (long long)length);
+            std::abort();
+        }
     };
     const auto call = [&](const char* name, auto f) {
         watchdog.Call(name, f);
@@ -175,14 +136,24 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         // device is opened once: the news that playback ended is handled only
         // after Stop, and the moves after the end go on playing from where
         // they land, as when the user clicks before the news is handled.
-        Positions positions(data, size);
+        // Positions the fuzzer can steer: mostly within 0..length, sometimes at or past its ends.
+        std::mt19937_64 random(std::hash<std::string_view>{}({reinterpret_cast<const char*>(data), size}));
+        const auto position = [&](std::int64_t length) -> std::int64_t {
+            const std::uint64_t r = random();
+            switch (r % 8) {
+            case 0: return length;
+            case 1: return length + 1 + static_cast<std::int64_t>(r >> 40);
+            case 2: return -1;
+            default: return length > 0 ? static_cast<std::int64_t>((r >> 8) % static_cast<std::uint64_t>(length)) : 0;
+            }
+        };
         call("Play", [&] { engine.Play(); });
         playFor(kPlayLimit);
         call("To end", [&] { engine.Seek(engine.Length()); });
         call("Step back", [&] { engine.Seek(std::max<std::int64_t>(engine.Position() - engine.SampleRate(), 0)); });
         playFor(std::chrono::milliseconds(2));
         for (int i = 0; i < 3; ++i) {
-            call("Seek", [&] { engine.Seek(positions.Next(engine.Length())); });
+            call("Seek", [&] { engine.Seek(position(engine.Length())); });
             playFor(std::chrono::milliseconds(2));
         }
         call("Stop", [&] { engine.Stop(); });

@@ -5,6 +5,8 @@
 // positions (with the page checksum redone so the page is still accepted),
 // tags claiming far more than the file holds, WAV header fields out of
 // range, and plain garbage.
+#include <ogg/ogg.h>
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -44,32 +46,20 @@ inline void PutLE32(std::string& b, std::size_t at, std::uint32_t v, int bytes =
         b[at + i] = static_cast<char>(v >> (8 * i));
 }
 
-// Ogg's page checksum: CRC-32, polynomial 0x04C11DB7, not reflected, zero start.
-inline std::uint32_t OggCrc(const std::string& page)
-{
-    std::uint32_t crc = 0;
-    for (unsigned char c : page) {
-        crc ^= static_cast<std::uint32_t>(c) << 24;
-        for (int k = 0; k < 8; ++k)
-            crc = (crc & 0x80000000u) ? (crc << 1) ^ 0x04C11DB7u : crc << 1;
-    }
-    return crc;
-}
-
-// Sets the granule position of the last Ogg page and fixes its checksum.
+// Sets the granule position of the last Ogg page and redoes its checksum.
 inline std::string LastGranule(std::string b, std::uint64_t granule)
 {
     const std::size_t at = b.rfind("OggS");
-    if (at == std::string::npos || at + 27 > b.size())
+    if (at == std::string::npos || at + 27 > b.size() || at + 27 + static_cast<unsigned char>(b[at + 26]) > b.size())
         return b;
     for (int i = 0; i < 8; ++i)
         b[at + 6 + i] = static_cast<char>(granule >> (8 * i));
-    const auto segments = static_cast<unsigned char>(b[at + 26]);
-    std::size_t size = 27 + segments;
-    for (std::size_t i = 0; i < segments && at + 27 + i < b.size(); ++i)
-        size += static_cast<unsigned char>(b[at + 27 + i]);
-    PutLE32(b, at + 22, 0);
-    PutLE32(b, at + 22, OggCrc(b.substr(at, size)));
+    auto* header = reinterpret_cast<unsigned char*>(&b[at]);
+    ogg_page page{header, 27 + header[26], header + 27 + header[26], 0};
+    for (int i = 0; i < header[26]; ++i)
+        page.body_len += header[27 + i];
+    if (at + std::size_t(page.header_len + page.body_len) <= b.size())
+        ogg_page_checksum_set(&page);
     return b;
 }
 
@@ -95,11 +85,10 @@ inline std::string FlacRate(std::string b, std::uint32_t rate)
 }
 
 // A FLAC metadata block (not the last) claiming 16 MB, after STREAMINFO.
-inline std::string FlacHugeBlock(const std::string& flac)
+inline std::string FlacHugeBlock(std::string b)
 {
-    if (flac.size() < 42)
-        return flac;
-    std::string b = flac;
+    if (b.size() < 42)
+        return b;
     b[4] = static_cast<char>(b[4] & 0x7F); // STREAMINFO is no longer the last block
     return b.substr(0, 42) + std::string("\x04\xFF\xFF\xFF", 4) + std::string(64, 'x') + b.substr(42);
 }

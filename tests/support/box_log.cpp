@@ -18,9 +18,7 @@ extern "C" void LoggedMessageBox(QMessageBox* self, QMessageBox::Icon icon, cons
 extern "C" void LoggedMessageBox(QMessageBox* self, QMessageBox::Icon icon, const QString& title, const QString& text,
                                  QMessageBox::StandardButtons buttons, QWidget* parent, Qt::WindowFlags flags)
 {
-    using Constructor = void (*)(QMessageBox*, QMessageBox::Icon, const QString&, const QString&,
-                                 QMessageBox::StandardButtons, QWidget*, Qt::WindowFlags);
-    static const auto qt = reinterpret_cast<Constructor>(dlsym(RTLD_NEXT, BOX_CONSTRUCTOR));
+    static const auto qt = reinterpret_cast<decltype(&LoggedMessageBox)>(dlsym(RTLD_NEXT, BOX_CONSTRUCTOR));
     if (const char* log = std::getenv("BOX_LOG"))
         if (FILE* f = std::fopen(log, "a")) {
             std::fprintf(f, "%s\n", QString(text).replace('\n', ' ').toUtf8().constData());

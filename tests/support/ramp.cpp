@@ -19,11 +19,12 @@
 #include <sndfile.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <ctime>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -48,8 +49,7 @@ int Feed(long rate, int channels)
     const long chunk = rate / 100; // 10 ms
     std::vector<std::int32_t> frames(static_cast<std::size_t>(chunk * channels));
     std::int64_t n = 0;
-    timespec next{};
-    clock_gettime(CLOCK_MONOTONIC, &next);
+    auto next = std::chrono::steady_clock::now();
     for (int i = 0;; ++i) {
         for (long f = 0; f < chunk; ++f, ++n)
             for (int c = 0; c < channels; ++c)
@@ -67,16 +67,10 @@ int Feed(long rate, int channels)
         }
         if (i < 10)
             continue; // 100 ms ahead, then at the pace of a microphone
-        next.tv_nsec += 10'000'000;
-        if (next.tv_nsec >= 1'000'000'000) {
-            next.tv_nsec -= 1'000'000'000;
-            ++next.tv_sec;
-        }
-        timespec now{};
-        clock_gettime(CLOCK_MONOTONIC, &now);
-        if (now.tv_sec > next.tv_sec + 1)
+        next += std::chrono::milliseconds(10);
+        if (const auto now = std::chrono::steady_clock::now(); now > next + std::chrono::seconds(1))
             next = now; // time lost on a full pipe is not made up with a burst
-        clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &next, nullptr);
+        std::this_thread::sleep_until(next);
     }
 }
 
