@@ -11,6 +11,7 @@
 
 #include "Exception.h"
 #include "Forms.h"
+#include "Quoted.h"
 #include "Recovery.h"
 #include "SoundEngine.h"
 #include "TransportBar.h"
@@ -174,7 +175,7 @@ void TMediaPlayer::Open()
     const auto changed = qScopeGuard([this] { impl_->Changed(); });
     if (impl_->deviceType != dtAutoSelect && impl_->deviceType != dtWaveAudio) {
         impl_->engine.Close();
-        throw Exception("Cannot open \"" + impl_->fileName + "\": the selected device type plays no sound files");
+        throw Exception("Cannot open " + sound::Quoted(impl_->fileName.str()) + ": the selected device type plays no sound files");
     }
     impl_->engine.Open(impl_->fileName.str());
 }
