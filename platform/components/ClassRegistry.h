@@ -6,6 +6,6 @@ class TComponent;
 
 using TComponentFactory = TComponent* (*)(TComponent* owner);
 
-// Makes a component of the class `name`, owned by `owner`; null when no
-// class of that name is registered.
+// What makes a component of the class `name`, owned by the owner it is
+// given; null when no class of that name is registered.
 TComponentFactory FindClass(const std::string& name);

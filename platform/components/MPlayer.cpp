@@ -110,7 +110,7 @@ public:
     {
         const std::string message = engine.Poll();
         bar->Refresh();
-        if (!message.empty() && Application)
+        if (!message.empty())
             Application->HandleException(Exception(AnsiString(message)));
     }
     // Watches the window the bar is in, from the first recording on.
@@ -131,7 +131,7 @@ public:
             engine.Close();
             engine.Settle(std::chrono::seconds(30));
             const std::string message = engine.Poll();
-            if (!message.empty() && Application)
+            if (!message.empty())
                 Application->ShowInformation(AnsiString(message));
         }
         return false;
@@ -153,7 +153,7 @@ TMediaPlayer::TMediaPlayer(TComponent* Owner)
             std::error_code ec;
             const auto folder = std::filesystem::current_path(ec);
             const std::string text = sound::DescribeRecovery(folder, sound::RecoverOrphanedRecordings(folder));
-            if (!text.empty() && Application)
+            if (!text.empty())
                 Application->ShowInformation(AnsiString(text));
         });
 }

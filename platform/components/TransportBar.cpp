@@ -42,7 +42,7 @@ QRect TransportBar::ButtonRect(int i) const
 {
     const int left = i * width() / TransportModel::ButtonCount;
     const int right = (i + 1) * width() / TransportModel::ButtonCount;
-    return QRect(left, 0, right - left, std::max(0, height() - LevelMeter::kHeight));
+    return QRect(left, 0, right - left, MeterRect().top()); // above the meter
 }
 
 int TransportBar::ButtonAt(const QPoint& p) const
@@ -172,7 +172,7 @@ void TransportBar::paintEvent(QPaintEvent* e)
         meter_.Draw(p);
     // Buttons are drawn only where asked for; a partial repaint draws them
     // as they were last painted, so the bar never shows two states at once.
-    const QRect buttons(0, 0, width(), std::max(0, height() - LevelMeter::kHeight));
+    const QRect buttons(0, 0, width(), MeterRect().top());
     if (!e->rect().intersects(buttons))
         return;
     if ((QRegion(buttons) - e->region()).isEmpty())

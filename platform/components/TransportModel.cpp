@@ -26,18 +26,17 @@ bool TransportModel::Enabled(int button) const
         return false;
     // While sound moves the position only moves away from the start, and
     // only a playback has sound ahead of it: the buttons then change only
-    // when the player's mode does.
+    // when the player's mode does, and the position and length are read
+    // only where the mode leaves the answer open.
     const bool moving = mode == mpPlaying || mode == mpRecording;
-    const int position = Position();
-    const int length = Length();
     switch (button) {
-    case btPlay: return mode != mpPlaying && length > 0;
+    case btPlay: return mode != mpPlaying && Length() > 0;
     case btPause:
     case btStop: return moving;
     case btToStart:
-    case btBack: return moving || position > 0;
+    case btBack: return moving || Position() > 0;
     case btToEnd:
-    case btStep: return mode == mpPlaying || (mode != mpRecording && position < length);
+    case btStep: return mode == mpPlaying || (mode != mpRecording && Position() < Length());
     case btRecord: return mode != mpRecording;
     default: return false;
     }

@@ -14,19 +14,8 @@ recorder=$(realpath "$1")
 box_log=$(realpath "$2")
 template="$(cd "$(dirname "$0")/../../scripts" && pwd)/test1.wav"
 art="$(pwd)/artefacts"
-work=$(mktemp -d "${TMPDIR:-/tmp}/recorder-nosink.XXXXXX")
-pa_pid='' xvfb_pid='' pid=''
-cleanup() {
-  for p in $pid $pa_pid $xvfb_pid; do kill "$p" 2>/dev/null; done
-  for p in $pid $pa_pid $xvfb_pid; do wait "$p" 2>/dev/null; done
-  rm -rf "$work"
-}
-trap cleanup EXIT
-fail=0
-bad() { echo "FAIL: $*"; fail=1; }
-skip() { echo "SKIP: $*"; exit 77; }
-
 . "$(dirname "$0")/private_pulse.sh"
+begin_pulse_test recorder-nosink
 . "$(dirname "$0")/window.sh"
 start_private_pulse "$work" </dev/null || skip "no private PulseAudio daemon"
 source=$(pactl load-module module-null-source source_name=mic) ||
