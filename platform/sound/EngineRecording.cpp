@@ -11,6 +11,7 @@
 
 #include "AtomicSave.h"
 #include "Exception.h"
+#include "Quoted.h"
 #include "SoundEngine.h"
 
 namespace sound {

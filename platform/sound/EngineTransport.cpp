@@ -8,8 +8,8 @@
 #include <chrono>
 #include <utility>
 
-#include "AtomicSave.h"
 #include "Exception.h"
+#include "Quoted.h"
 
 namespace sound {
 

@@ -7,8 +7,8 @@
 #include <cstdio>
 #include <cstring>
 
-#include "AtomicSave.h"
 #include "EngineTransport.h"
+#include "Quoted.h"
 
 namespace sound {
 
