@@ -26,11 +26,6 @@ constexpr auto kPrefillWait = std::chrono::milliseconds(500);
 constexpr auto kCatchUpWait = std::chrono::milliseconds(40);
 constexpr auto kLastBufferWait = std::chrono::milliseconds(250);
 
-std::int64_t NowNs()
-{
-    return std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now().time_since_epoch()).count();
-}
-
 } // namespace
 
 Transport::~Transport()

@@ -155,6 +155,8 @@ private:
     void TellHeardLevel();
     void NotifyLocked();
     bool PublishGap();
+    // Steady-clock nanoseconds, for when the first captured frame came in.
+    static std::int64_t NowNs();
     void StartDevice(Mode mode);
     void StopDevice();
 
