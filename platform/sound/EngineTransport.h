@@ -57,6 +57,10 @@ struct PlayContent {
     SampleKind kind = SampleKind::S16;
 };
 
+// What a recording of `target` lost, and that silence stands in for it:
+// `seconds` of sound from `from` seconds into it on, because of `cause`.
+std::string LostSoundMessage(const std::string& cause, const std::filesystem::path& target, double seconds, double from);
+
 class Transport : private AudioClient {
 public:
     explicit Transport(const EngineTuning& tuning) : tuning_(tuning) {}
