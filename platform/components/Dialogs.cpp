@@ -6,7 +6,9 @@
 #include <QPixmapCache>
 #include <QSettings>
 
-#include "FileSystem.h"
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
 
 using formstream::Property;
 
@@ -22,6 +24,15 @@ void KeepNoSettings()
         return true;
     }();
     (void)done;
+}
+
+// Hands the allocator's free pages back to the system, after a burst of
+// allocations that will not come again soon.
+void ReturnFreedMemory()
+{
+#if defined(__GLIBC__)
+    ::malloc_trim(0);
+#endif
 }
 
 } // namespace
@@ -50,7 +61,7 @@ bool TCommonFileDialog::Execute()
     // The dialog's icons stay in the pixmap cache, and its folder model leaves
     // freed heap behind: megabytes the window would keep for as long as it runs.
     QPixmapCache::clear();
-    sound::fs::ReturnFreedMemory();
+    ReturnFreedMemory();
     if (chosen.isEmpty())
         return false;
     fileName_ = AnsiString(QFileInfo(chosen).absoluteFilePath().toUtf8().toStdString());

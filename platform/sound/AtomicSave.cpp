@@ -9,6 +9,7 @@
 #include <system_error>
 
 #include "Exception.h"
+#include "Quoted.h"
 
 namespace sound {
 

@@ -4,9 +4,9 @@
 // any point leaves the old file as it was.
 #include <cstdint>
 #include <filesystem>
+#include <string>
 #include <vector>
 
-#include "Quoted.h"
 #include "SoundFile.h"
 
 namespace sound {

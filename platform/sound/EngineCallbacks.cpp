@@ -26,12 +26,12 @@ constexpr int kSilentBuffersAfterEnd = 2;
 constexpr auto kPlayWait = std::chrono::milliseconds(100);
 constexpr auto kCaptureWait = std::chrono::seconds(2);
 
-std::int64_t NowNs()
+} // namespace
+
+std::int64_t Transport::NowNs()
 {
     return std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now().time_since_epoch()).count();
 }
-
-} // namespace
 
 int Transport::AudioCallback(std::uint8_t* data, int bytes)
 {

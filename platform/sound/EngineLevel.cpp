@@ -9,7 +9,6 @@
 // every buffer to keep the meter current.
 #include <algorithm>
 #include <cmath>
-#include <cstdlib>
 
 #include "EngineTransport.h"
 

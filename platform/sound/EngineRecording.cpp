@@ -11,6 +11,7 @@
 
 #include "AtomicSave.h"
 #include "Exception.h"
+#include "Quoted.h"
 #include "SoundEngine.h"
 
 namespace sound {
@@ -84,12 +85,9 @@ void SoundEngine::ResumeAfterServer()
         return;
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - serverLostAt_).count();
     const auto gap = static_cast<std::int64_t>(seconds * format_.rate);
-    char text[160];
-    std::snprintf(text, sizeof text, "%.1f s of sound, from %.1f s into the recording on,", seconds,
-                  double(recordedFrames_) / format_.rate);
     if (notice_.empty())
-        notice_ = "The sound server went away while recording " + Quoted(take_->Target()) + ": " + text +
-                  " were lost; the recording holds silence there and goes on after it.";
+        notice_ = LostSoundMessage("The sound server went away", take_->Target(), seconds,
+                                   double(recordedFrames_) / format_.rate);
     // The silence goes into the take ahead of what is recorded next.
     resumeGap_ = gap;
     recordedFrames_ += gap;

@@ -8,8 +8,8 @@
 #include <chrono>
 #include <utility>
 
-#include "AtomicSave.h"
 #include "Exception.h"
+#include "Quoted.h"
 
 namespace sound {
 
@@ -25,11 +25,6 @@ constexpr auto kPrefillWait = std::chrono::milliseconds(500);
 // capture fragment and some slack, so that none of it is lost when the
 // source hands it over only at the fragment's end.
 constexpr auto kCatchUpWait = std::chrono::milliseconds(350);
-
-std::int64_t NowNs()
-{
-    return std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now().time_since_epoch()).count();
-}
 
 } // namespace
 

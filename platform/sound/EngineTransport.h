@@ -57,6 +57,10 @@ struct PlayContent {
     SampleKind kind = SampleKind::S16;
 };
 
+// What a recording of `target` lost, and that silence stands in for it:
+// `seconds` of sound from `from` seconds into it on, because of `cause`.
+std::string LostSoundMessage(const std::string& cause, const std::filesystem::path& target, double seconds, double from);
+
 class Transport : private AudioClient {
 public:
     explicit Transport(const EngineTuning& tuning) : tuning_(tuning) {}
@@ -155,6 +159,8 @@ private:
     void TellHeardLevel();
     void NotifyLocked();
     bool PublishGap();
+    // Steady-clock nanoseconds, for when the first captured frame came in.
+    static std::int64_t NowNs();
     void StartDevice(Mode mode);
     void StopDevice();
 

@@ -7,8 +7,8 @@
 #include <cstdio>
 #include <cstring>
 
-#include "AtomicSave.h"
 #include "EngineTransport.h"
+#include "Quoted.h"
 
 namespace sound {
 
@@ -20,6 +20,14 @@ using Clock = std::chrono::steady_clock;
 constexpr auto kDeviceCheck = std::chrono::milliseconds(1000);
 
 } // namespace
+
+std::string LostSoundMessage(const std::string& cause, const std::filesystem::path& target, double seconds, double from)
+{
+    char text[160];
+    std::snprintf(text, sizeof text, "%.1f s of sound, from %.1f s into the recording on,", seconds, from);
+    return cause + " while recording " + Quoted(target) + ": " + text +
+           " were lost; the recording holds silence there and goes on after it.";
+}
 
 void Transport::WorkerMain()
 {
@@ -256,11 +264,8 @@ bool Transport::WorkerRecordStep()
 void Transport::WorkerDrained()
 {
     if (lostFrames_ > 0 && error_.empty()) {
-        char text[160];
-        std::snprintf(text, sizeof text, "%.1f s of sound, from %.1f s into the recording on,",
-                      double(lostFrames_) / content_.format.rate, double(firstLostAt_) / content_.format.rate);
-        error_ = "The disk could not keep up while recording " + Quoted(recording_->Target()) + ": " + text +
-                 " were lost; the recording holds silence there and goes on after it.";
+        error_ = LostSoundMessage("The disk could not keep up", recording_->Target(),
+                                  double(lostFrames_) / content_.format.rate, double(firstLostAt_) / content_.format.rate);
         lostFrames_ = 0;
         NotifyLocked();
     }

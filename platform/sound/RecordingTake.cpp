@@ -6,6 +6,7 @@
 
 #include "AtomicSave.h"
 #include "Exception.h"
+#include "Quoted.h"
 #include "Recovery.h"
 
 namespace sound {

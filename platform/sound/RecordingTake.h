@@ -1,9 +1,10 @@
 #pragma once
 // One recording take: the hidden, locked WAV beside the file it is recorded
 // for, from its creation to its rename. The GUI thread creates it; from then
-// on whatever touches its file (writing, flushing, finishing, renaming) runs
-// on the engine's worker, in order, so that the window never waits on the
-// disk. The lock is held until the file has its final, visible name, so a
+// on whatever touches its file runs off that thread, so that the window never
+// waits on the disk: writing and the periodic flush on the transport's
+// worker, then the last flush, finishing and renaming on the finisher, in
+// order. The lock is held until the file has its final, visible name, so a
 // second program recovers only takes that nobody is finishing.
 #include <atomic>
 #include <cstdint>
@@ -28,7 +29,7 @@ public:
     const std::filesystem::path& Target() const { return target_; } // the file it is recorded for
     const Format& format() const { return format_; }
 
-    // --- worker
+    // --- worker (writing, flushing) and finisher
     std::int64_t Write(SampleKind kind, const void* data, std::int64_t frames) { return writer_.Write(kind, data, frames); }
     std::string WriteError() const { return writer_.Error(); }
     void Sync() { writer_.Sync(); }

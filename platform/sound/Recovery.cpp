@@ -1,6 +1,5 @@
 #include "Recovery.h"
 
-#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <cstring>
 #include <memory>
+#include <utility>
 
 namespace sound {
 
@@ -17,15 +18,16 @@ class Ring {
 public:
     // Allocates room for `frames` frames. Only while neither side runs.
     // With `touch`, every page is written now, so that the audio thread
-    // never takes a page fault on first use; otherwise pages the ring never
-    // reaches stay unmapped.
+    // never takes a page fault on first use (once per allocation: the pages
+    // stay mapped); otherwise pages the ring never reaches stay unmapped.
     void Reset(std::size_t frames, std::size_t frameBytes, bool touch = false)
     {
         if (frames * frameBytes != bytes_) {
             buffer_.reset(new std::uint8_t[frames * frameBytes]);
             bytes_ = frames * frameBytes;
+            touched_ = false;
         }
-        if (touch)
+        if (touch && !std::exchange(touched_, true))
             std::memset(buffer_.get(), 0, bytes_);
         capacity_ = frames;
         frameBytes_ = frameBytes;
@@ -91,6 +93,7 @@ private:
 
     std::unique_ptr<std::uint8_t[]> buffer_;
     std::size_t bytes_ = 0, capacity_ = 0, frameBytes_ = 0;
+    bool touched_ = false; // every page of buffer_ has been written
     alignas(64) std::atomic<std::uint64_t> read_{0};
     alignas(64) std::atomic<std::uint64_t> written_{0};
 };

@@ -8,8 +8,8 @@
 #include <system_error>
 #include <utility>
 
-#include "AtomicSave.h"
 #include "Exception.h"
+#include "Quoted.h"
 
 namespace sound {
 

@@ -3,10 +3,7 @@
 #include "Sndfile.h"
 
 #include <algorithm>
-#include <climits>
-#include <iterator>
 #include <system_error>
-#include <type_traits>
 #include <utility>
 #include <vector>
 
