@@ -6,9 +6,7 @@
 #include <QPixmapCache>
 #include <QSettings>
 
-#if defined(__GLIBC__)
-#include <malloc.h>
-#endif
+#include "FileSystem.h"
 
 using formstream::Property;
 
@@ -24,15 +22,6 @@ void KeepNoSettings()
         return true;
     }();
     (void)done;
-}
-
-// Hands the allocator's free pages back to the system, after a burst of
-// allocations that will not come again soon.
-void ReturnFreedMemory()
-{
-#if defined(__GLIBC__)
-    ::malloc_trim(0);
-#endif
 }
 
 } // namespace
@@ -61,7 +50,7 @@ bool TCommonFileDialog::Execute()
     // The dialog's icons stay in the pixmap cache, and its folder model leaves
     // freed heap behind: megabytes the window would keep for as long as it runs.
     QPixmapCache::clear();
-    ReturnFreedMemory();
+    sound::fs::ReturnFreedMemory();
     if (chosen.isEmpty())
         return false;
     fileName_ = AnsiString(QFileInfo(chosen).absoluteFilePath().toUtf8().toStdString());

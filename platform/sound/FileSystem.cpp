@@ -8,6 +8,9 @@
 #include <cstring>
 
 #include <fcntl.h>
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -152,6 +155,13 @@ bool SameFile(const std::filesystem::path& a, const std::filesystem::path& b)
     std::error_code ec;
     bool same = std::filesystem::equivalent(a, b, ec);
     return !ec && same;
+}
+
+void ReturnFreedMemory()
+{
+#if defined(__GLIBC__)
+    ::malloc_trim(0);
+#endif
 }
 
 } // namespace sound::fs

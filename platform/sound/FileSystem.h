@@ -70,4 +70,8 @@ void GiveDefaultPermissions(const std::filesystem::path& path);
 // True when both paths name the same existing file.
 bool SameFile(const std::filesystem::path& a, const std::filesystem::path& b);
 
+// Hands the allocator's free pages back to the system, after a burst of
+// allocations (such as a file dialog) that will not come again soon.
+void ReturnFreedMemory();
+
 } // namespace sound::fs
