@@ -20,11 +20,12 @@ using Clock = std::chrono::steady_clock;
 // Play waits at most this long for the first samples before it starts the
 // device; a seek half as long.
 constexpr auto kPrefillWait = std::chrono::milliseconds(500);
-// How long Stop of a recording waits at most for the sound up to its moment
-// (what the device said is on its way, or else its next buffer): a whole
-// capture fragment and some slack, so that none of it is lost when the
-// source hands it over only at the fragment's end.
+// How long Stop of a recording waits at most for the sound up to its moment.
+// What the device said is on its way: a whole capture fragment and some
+// slack, so that none of it is lost when the source hands it over only at the
+// fragment's end. A device that cannot tell: its next buffer.
 constexpr auto kCatchUpWait = std::chrono::milliseconds(350);
+constexpr auto kLastBufferWait = std::chrono::milliseconds(250);
 
 } // namespace
 
@@ -248,7 +249,7 @@ void Transport::StopDevice()
         }
         stopAt_.store(owed >= 0 ? owed : captured_.load() + 1);
         if (captured_.load() < stopAt_.load() && !failed_ && !lost_)
-            caughtUp_.try_acquire_until(asked + kCatchUpWait);
+            caughtUp_.try_acquire_until(asked + (owed >= 0 ? kCatchUpWait : kLastBufferWait));
         stopAt_.store(-1);
     }
     {
