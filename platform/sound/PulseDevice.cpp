@@ -23,6 +23,8 @@ namespace {
 
 // How long Stop of a recording waits for the server's timing.
 constexpr pa_usec_t kCatchUpWait = 15 * PA_USEC_PER_MSEC;
+// From this rate on, playback's requests are longer (see BufferFrames).
+constexpr int kHighRate = 88200;
 
 pa_sample_format_t PulseFormat(SampleKind kind)
 {
@@ -203,10 +205,14 @@ void PulseDevice::Flush()
 // Large requests and fragments: the server's messages wake the program only
 // a few times a second. A seek or Stop of playback flushes the server's
 // queue, and Stop of a recording hurries the last fragment (CatchUp), so the
-// size is never heard as a delay.
+// size is never heard as a delay. At high rates playback asks for more at a
+// time: the server hands back each block of shared memory it has played,
+// and those answers come together only when it plays long stretches at once.
 int PulseDevice::BufferFrames(Direction direction, int rate) const
 {
-    return std::max(direction == Direction::Output ? rate * 3 / 10 : rate / 4, 64);
+    if (direction == Direction::Output)
+        return std::max(rate >= kHighRate ? rate * 3 / 4 : rate * 3 / 10, 64);
+    return std::max(rate / 4, 64);
 }
 
 std::int64_t PulseDevice::HeardFrames() const
