@@ -3,8 +3,8 @@
 #
 # begin_pulse_test NAME: makes the temporary folder $work (no spaces: a
 # server address is split at whitespace) and, at exit, ends the processes in
-# $pid $mon_pid $feed_pid $pa_pid $xvfb_pid and removes the folder unless
-# KEEP is set. say, bad (the test fails) and skip (exit 77) give verdicts.
+# $pid $mon_pid $feed_pid $pa_pid $pw_pid $xvfb_pid and removes the folder
+# unless KEEP is set. say, bad (the test fails) and skip (exit 77) give verdicts.
 #
 # Defines
 # start_private_pulse WORK: starts a PulseAudio daemon whose runtime folder,
@@ -41,8 +41,9 @@ start_private_pulse() {
 # logind, the Flatpak portal), which it otherwise gives up on at start. Each
 # SINK is a null sink made in PipeWire's own settings: the session manager
 # here links no stream to one made through pactl. The graph runs at the
-# stream's rate, so 44.1 and 192 kHz go through unresampled. Sets pa_pid to
-# the three processes. Returns 1, saying why, when they cannot start here.
+# stream's rate, so 44.1 and 192 kHz go through unresampled. Sets pw_pid to
+# pipewire and WirePlumber, pa_pid to pipewire-pulse (the server clients talk
+# to). Returns 1, saying why, when they cannot start here.
 start_private_pipewire() {
   local work=$1 sink p; shift
   mkdir -p "$work/run" "$work/home/.config/pipewire/pipewire.conf.d" "$work/home/.config/wireplumber/main.lua.d" \
@@ -70,12 +71,11 @@ start_private_pipewire() {
     command -v $p >/dev/null || { echo "$p is not installed"; return 1; }
   done
   pipewire >"$work/pipewire.log" 2>&1 &
-  pa_pid=$!
+  pw_pid=$!
   for _ in $(seq 50); do [ -S "$work/run/pipewire-0" ] && break; sleep 0.1; done
   wireplumber >"$work/wireplumber.log" 2>&1 &
-  pa_pid="$pa_pid $!"
-  pipewire-pulse >"$work/pipewire-pulse.log" 2>&1 &
-  pa_pid="$pa_pid $!"
+  pw_pid="$pw_pid $!"
+  start_pipewire_pulse "$work" </dev/null
   local sinks ready
   for _ in $(seq 50); do
     # Ready once the server lists every sink.
@@ -89,16 +89,38 @@ start_private_pipewire() {
   return 1
 }
 
+# start_pipewire_pulse WORK: starts pipewire-pulse (again) in the settings
+# start_private_pipewire made, loading the modules of the "load-module NAME
+# ARGS" lines on standard input before it answers, and waits for it to
+# answer. Sets pa_pid. Returns 1 when it does not answer.
+start_pipewire_pulse() {
+  local work=$1 line
+  mkdir -p "$work/home/.config/pipewire/pipewire-pulse.conf.d"
+  {
+    echo "pulse.cmd = ["
+    while read -r line; do echo "  { cmd = \"load-module\" args = \"${line#load-module }\" }"; done
+    echo "]"
+  } >"$work/home/.config/pipewire/pipewire-pulse.conf.d/private.conf"
+  pipewire-pulse >>"$work/pipewire-pulse.log" 2>&1 &
+  pa_pid=$!
+  for _ in $(seq 50); do
+    pactl info >/dev/null 2>&1 && return 0
+    kill -0 $pa_pid 2>/dev/null || break
+    sleep 0.1
+  done
+  return 1
+}
+
 begin_pulse_test() {
   work=$(mktemp -d "${TMPDIR:-/tmp}/$1.XXXXXX")
-  pa_pid='' xvfb_pid='' feed_pid='' mon_pid='' pid=''
+  pa_pid='' pw_pid='' xvfb_pid='' feed_pid='' mon_pid='' pid=''
   trap end_pulse_test EXIT
   trap 'exit 1' INT TERM HUP
   fail=0
 }
 end_pulse_test() {
-  for p in $pid $mon_pid $feed_pid $pa_pid $xvfb_pid; do kill "$p" 2>/dev/null; done
-  for p in $pid $mon_pid $feed_pid $pa_pid $xvfb_pid; do wait "$p" 2>/dev/null; done
+  for p in $pid $mon_pid $feed_pid $pa_pid $pw_pid $xvfb_pid; do kill "$p" 2>/dev/null; done
+  for p in $pid $mon_pid $feed_pid $pa_pid $pw_pid $xvfb_pid; do wait "$p" 2>/dev/null; done
   [ -n "${KEEP:-}" ] || rm -rf "$work"
 }
 say() { echo "$@"; }
