@@ -1,6 +1,6 @@
 #pragma once
-// Settings and warm-ups that make the toolkit start and repaint sooner. Held
-// while the QApplication is built.
+// Settings and warm-ups that make the toolkit start and repaint sooner and
+// keep less in memory. Held while the QApplication is built.
 #include <thread>
 
 class ToolkitStartup {

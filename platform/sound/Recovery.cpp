@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
-#include <regex>
+#include <string_view>
 
 #include "FileSystem.h"
 #include "Quoted.h"
@@ -94,6 +94,22 @@ double FinishHeader(fs::LockedFile& file)
     return static_cast<double>(frames) / rate;
 }
 
+// Only the program's own recordings: the window records beside Temp.wav,
+// into ".Temp.wav." and the six letters QTemporaryFile puts for XXXXXX.
+// Any other hidden file is someone else's, whatever it holds.
+constexpr std::string_view kTake = "Temp.wav";
+
+bool IsHiddenTake(std::string_view name)
+{
+    const std::size_t at = 1 + kTake.size() + 1; // where the six letters start
+    if (name.size() != at + 6 || name[0] != '.' || name.substr(1, kTake.size()) != kTake || name[at - 1] != '.')
+        return false;
+    for (const char c : name.substr(at))
+        if (!((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z')))
+            return false;
+    return true;
+}
+
 std::filesystem::path FreeName(const std::filesystem::path& folder, const std::string& stem, std::int64_t when)
 {
     const std::time_t t = static_cast<std::time_t>(when);
@@ -118,16 +134,10 @@ std::filesystem::path RecoveredName(const std::filesystem::path& folder, const s
 
 std::vector<RecoveredRecording> RecoverOrphanedRecordings(const std::filesystem::path& folder)
 {
-    // Only the program's own recordings: the window records beside Temp.wav,
-    // into ".Temp.wav." and the six letters QTemporaryFile puts for XXXXXX.
-    // Any other hidden file is someone else's, whatever it holds.
-    static const std::regex hidden(R"(\.(Temp\.wav)\.[A-Za-z]{6})");
     std::vector<RecoveredRecording> recovered;
     std::error_code ec;
     for (const auto& entry : std::filesystem::directory_iterator(folder, ec)) {
-        std::smatch match;
-        const std::string name = entry.path().filename().string();
-        if (!std::regex_match(name, match, hidden) || !entry.is_regular_file(ec) || entry.is_symlink(ec))
+        if (!IsHiddenTake(entry.path().filename().string()) || !entry.is_regular_file(ec) || entry.is_symlink(ec))
             continue;
         auto file = fs::LockedFile::Open(entry.path(), true);
         if (!file)
@@ -139,7 +149,7 @@ std::vector<RecoveredRecording> RecoverOrphanedRecordings(const std::filesystem:
             std::filesystem::remove(entry.path(), ec);
             continue;
         }
-        const std::filesystem::path stem = std::filesystem::path(match[1].str()).stem();
+        const std::filesystem::path stem = std::filesystem::path(kTake).stem();
         std::string why;
         for (int attempt = 0; attempt < 3; ++attempt) {
             const auto target = FreeName(folder, stem.string(), file->ModifiedSeconds());
