@@ -24,11 +24,7 @@ start_private_pulse() {
   command -v pulseaudio >/dev/null || { echo "pulseaudio is not installed"; return 1; }
   pulseaudio -n -F "$work/daemon.pa" --daemonize=no --exit-idle-time=-1 >"$work/daemon.log" 2>&1 &
   pa_pid=$!
-  for _ in $(seq 50); do
-    pactl info >/dev/null 2>&1 && return 0
-    kill -0 $pa_pid 2>/dev/null || break
-    sleep 0.1
-  done
+  await_server && return 0
   tail -5 "$work/daemon.log"
   echo "pulseaudio does not start here"
   return 1
@@ -103,9 +99,15 @@ start_pipewire_pulse() {
   } >"$work/home/.config/pipewire/pipewire-pulse.conf.d/private.conf"
   pipewire-pulse >>"$work/pipewire-pulse.log" 2>&1 &
   pa_pid=$!
+  await_server
+}
+
+# await_server: waits up to 5 s for the server ($pa_pid) to answer; returns 1
+# when it does not, or when it ends first.
+await_server() {
   for _ in $(seq 50); do
     pactl info >/dev/null 2>&1 && return 0
-    kill -0 $pa_pid 2>/dev/null || break
+    kill -0 $pa_pid 2>/dev/null || return 1
     sleep 0.1
   done
   return 1
