@@ -65,10 +65,15 @@ bool Connection::Finish(pa_operation* operation, pa_usec_t timeout)
 {
     if (!operation)
         return false;
+    // The loop is woken when the operation ends, not only at the timeout.
+    Pa().pa_operation_set_state_callback(
+        operation, [](pa_operation*, void* loop) { Pa().pa_threaded_mainloop_signal(static_cast<pa_threaded_mainloop*>(loop), 0); },
+        loop);
     const bool done =
         WaitUntil([&] { return Pa().pa_operation_get_state(operation) != PA_OPERATION_RUNNING; }, timeout);
     if (!done)
         Pa().pa_operation_cancel(operation);
+    Pa().pa_operation_set_state_callback(operation, nullptr, nullptr);
     Release(operation);
     return done;
 }

@@ -246,7 +246,10 @@ std::int64_t PulseDevice::CatchUp()
     int negative = 0;
     if (Pa().pa_stream_get_latency(stream_, &usec, &negative) < 0)
         return -1;
-    const auto owed = negative ? 0 : static_cast<std::int64_t>(double(usec) * rate_ / 1e6);
+    // Less than a millisecond is the timing's own margin, not sound on its
+    // way: a source that has handed over nothing yet reports that much, and
+    // Stop would wait for its first fragment.
+    const auto owed = negative || usec < PA_USEC_PER_MSEC ? 0 : static_cast<std::int64_t>(double(usec) * rate_ / 1e6);
     if (owed > 0) {
         pa_buffer_attr attr{};
         attr.maxlength = attr.tlength = attr.prebuf = attr.minreq = static_cast<std::uint32_t>(-1);

@@ -22,7 +22,7 @@ namespace sound {
     X(pa_stream_write) X(pa_stream_writable_size)                                                                      \
     X(pa_stream_peek) X(pa_stream_drop) X(pa_stream_cork) X(pa_stream_flush) X(pa_stream_drain)                        \
     X(pa_stream_get_latency) X(pa_stream_update_timing_info) X(pa_stream_set_buffer_attr)                             \
-    X(pa_operation_unref) X(pa_operation_cancel) X(pa_operation_get_state)
+    X(pa_operation_unref) X(pa_operation_cancel) X(pa_operation_get_state) X(pa_operation_set_state_callback)
 
 struct PulseLibrary {
 #define PULSE_DECLARE(f) decltype(&::f) f = nullptr;
