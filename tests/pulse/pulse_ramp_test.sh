@@ -75,6 +75,12 @@ heard() {
   sox -t raw -r 44100 -c 2 -b 32 -e signed "$work/$1.raw" "$work/$1.wav" &&
     "$ramp" runs "$work/$1.wav" | awk -v from="$2" -v to="${3:-1e12}" '$2 != 0 && $1 >= from && $1 < to'
 }
+# run_where CONDITION: the index in $heard of the first run for which the awk
+# CONDITION on its start, value and len holds; -1 when none does.
+run_where() {
+  printf '%s\n' "${heard[@]}" |
+    awk "{ start = \$1; value = \$2; len = \$3 } $1 { print NR - 1; found = 1; exit } END { if (!found) print -1 }"
+}
 # Milliseconds from frame A to frame B at 44.1 kHz.
 ms() { echo $((($2 - $1) * 1000 / 44100)); }
 # stream_of sink-inputs|source-outputs: the index of the program's stream.
@@ -139,11 +145,7 @@ say "heard: $(printf '%s; ' "${heard[@]}")clicks at frames $at_seek and $at_stop
 # new place may start over once, a few milliseconds in). The monitor hears
 # what the sink renders, a little ahead of the sink's clock, so it can hear
 # the new place from the very frame it had reached at the click.
-before=-1
-for i in "${!heard[@]}"; do
-  read -r start length <<<"$(awk '{print $1, $3}' <<<"${heard[$i]}")"
-  [ $before -lt 0 ] && [ "$start" -le "$at_seek" ] && [ $((start + length)) -ge "$at_seek" ] && before=$i
-done
+before=$(run_where "start <= $at_seek && start + len >= $at_seek")
 # From Play to Stop the sound never stops: each run follows the last at once
 # (the first Play after Open starts the file over once, the seek moves it).
 for ((i = 1; i < ${#heard[@]}; i++)); do
@@ -184,11 +186,7 @@ sleep 0.3
 no_box "pause"
 mapfile -t heard < <(heard speaker "$from")
 say "heard: $(printf '%s; ' "${heard[@]}")Pause at frame $at_pause, Play at $at_resume"
-paused=-1
-for i in "${!heard[@]}"; do
-  read -r start length <<<"$(awk '{print $1, $3}' <<<"${heard[$i]}")"
-  [ $paused -lt 0 ] && [ $((start + length)) -ge "$at_pause" ] && [ $((start + length)) -lt "$at_resume" ] && paused=$i
-done
+paused=$(run_where "start + len >= $at_pause && start + len < $at_resume")
 if [ $paused -ge 0 ] && [ $((paused + 1)) -lt ${#heard[@]} ]; then
   read -r start1 value1 length1 <<<"${heard[$paused]}"
   read -r start2 value2 _ <<<"${heard[$((paused + 1))]}"
